@@ -27,6 +27,5 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # Depends is computed by dpkg-shlibdeps from what the binary really links, so the
 # Qt 6 runtime is pulled in by apt without a hand-kept list.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS OFF)
 
 include(CPack)

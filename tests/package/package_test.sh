@@ -156,6 +156,12 @@ caption_has_name() { DISPLAY="$display" xdotool getwindowname "$wid" | grep -q Q
 wait_for 10 caption_has_name ||
     fail "window caption '$(DISPLAY="$display" xdotool getwindowname "$wid")' does not name Quarvel"
 
+# Docks and task bars tie the window to its menu entry through WM_CLASS.
+wm_class=$(DISPLAY="$display" xprop -id "$wid" WM_CLASS)
+startup_class=$(sed -n 's/^StartupWMClass=//p' "$desktop")
+grep -q "\"$startup_class\"" <<<"$wm_class" ||
+    fail "window $wm_class does not match the desktop entry's StartupWMClass '$startup_class'"
+
 # The TCP feed is checked only once the tree has its server.
 if [ -f "$src/net/server_socket.h" ]; then
     listening() { ss -ltnpH 'sport = :4099' | grep -q "pid=$app,"; }
