@@ -11,6 +11,7 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <cstdlib>
+#include <utility>
 
 #include "Quarvel1/error_report.h"
 #include "Quarvel1/interval.h"
@@ -152,14 +153,42 @@ void TForm1::build_controls() {
     ListBox_Avail = hidden_list(this, 41);
 
     Timer1 = new quarvel::RepeatTimer(this);
+    name_controls();
     place_tab_order();
 }
 
+// The names that the code uses, for test output and for tools that look into the window.
+void TForm1::name_controls() {
+    const std::pair<QObject*, const char*> names[] = {{Edit1, "Edit1"},
+                                                      {Edit3, "Edit3"},
+                                                      {Edit4, "Edit4"},
+                                                      {Label1, "Label1"},
+                                                      {Label3, "Label3"},
+                                                      {Label4, "Label4"},
+                                                      {Button1, "Button1"},
+                                                      {Button2, "Button2"},
+                                                      {Button3, "Button3"},
+                                                      {Button4, "Button4"},
+                                                      {UpDown1, "UpDown1"},
+                                                      {UpDown2, "UpDown2"},
+                                                      {UpDown3, "UpDown3"},
+                                                      {Timer1, "Timer1"},
+                                                      {RadioButton1, "RadioButton1"},
+                                                      {RadioButton2, "RadioButton2"},
+                                                      {RadioButton3, "RadioButton3"},
+                                                      {ListBox_Ports, "ListBox_Ports"},
+                                                      {ListBox_Avail, "ListBox_Avail"}};
+    for (const auto& [control, name] : names) {
+        control->setObjectName(QString::fromLatin1(name));
+    }
+    setObjectName(QStringLiteral("Form1"));
+}
+
 void TForm1::place_tab_order() {
-    const QWidget* const order[] = {Button3, Button4, Button1,      Button2,      Edit3,
-                                    Edit4,   Edit1,   RadioButton1, RadioButton2, RadioButton3};
+    QWidget* const order[] = {Button3, Button4, Button1,      Button2,      Edit3,
+                              Edit4,   Edit1,   RadioButton1, RadioButton2, RadioButton3};
     for (std::size_t n = 1; n < std::size(order); ++n) {
-        setTabOrder(const_cast<QWidget*>(order[n - 1]), const_cast<QWidget*>(order[n]));
+        setTabOrder(order[n - 1], order[n]);
     }
 }
 

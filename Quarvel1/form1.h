@@ -86,6 +86,7 @@ class TForm1 : public QWidget {
 
   private:
     void build_controls();
+    void name_controls();
     void place_tab_order();
     bool activated_ = false;
 };
