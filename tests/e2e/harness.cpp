@@ -308,15 +308,16 @@ std::string quarvel_binary() {
     return QUARVEL_BINARY;
 }
 
-App::App(const Env& extra)
-    : process_([] { return std::vector<std::string>{quarvel_binary()}; }(),
-               [&extra] {
-                   Env env = display().env();
-                   env.insert(env.end(), extra.begin(), extra.end());
-                   return env;
-               }(),
-               // The tests' own offscreen setting must not reach the program.
-               std::vector<std::string>{"QT_QPA_PLATFORM"}) {}
+App::App(const Env& extra, const std::string& binary)
+    : process_(
+          std::vector<std::string>{binary},
+          [&extra] {
+              Env env = display().env();
+              env.insert(env.end(), extra.begin(), extra.end());
+              return env;
+          }(),
+          // The tests' own offscreen setting must not reach the program.
+          std::vector<std::string>{"QT_QPA_PLATFORM"}) {}
 
 std::string App::wait_window(std::chrono::milliseconds timeout) {
     wait_until(

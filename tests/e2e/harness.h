@@ -109,7 +109,9 @@ std::string quarvel_binary();
 // One run of quarvel on the test's display.
 class App {
   public:
-    explicit App(const Env& extra = {});
+    // Starts `binary` (the build's quarvel unless given) with the display's environment plus
+    // `extra`.
+    explicit App(const Env& extra = {}, const std::string& binary = quarvel_binary());
 
     Child& process() { return process_; }
     // Waits for its one visible window; empty when none appeared within `timeout`.

@@ -1,6 +1,9 @@
 // The panel as a user meets it: the real binary on a private X server, driven with xdotool.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,14 +30,34 @@ std::string base_name() {
 }
 
 TEST(PanelEndToEnd, CaptionIsQuarvelUntilActivatedThenTheBaseName) {
+    // The same program under a dotted name: only its last extension goes.
+    const std::filesystem::path copy_dir =
+        std::filesystem::temp_directory_path() / ("quarvel-e2e-" + std::to_string(getpid()));
+    std::filesystem::create_directories(copy_dir);
+    const std::filesystem::path copy = copy_dir / "probe.test.bin";
+    std::filesystem::copy_file(e2e::quarvel_binary(), copy,
+                               std::filesystem::copy_options::overwrite_existing);
+    struct Row {
+        const char* name;
+        std::string binary;
+        std::string title;
+    };
+    const Row rows[] = {
+        {"as built", e2e::quarvel_binary(), base_name()},
+        {"dotted copy", copy.string(), "probe.test"},
+    };
     // Without a window manager nothing activates the window until we give it the focus, so the
     // caption it was mapped with stays visible for as long as we look.
     e2e::display().stop_window_manager();
-    e2e::App app;
-    ASSERT_FALSE(app.wait_window().empty()) << app.no_window_reason();
-    EXPECT_EQ(app.caption(), "Quarvel");
-    e2e::display().focus(app.window());
-    EXPECT_TRUE(app.wait_caption(base_name())) << app.caption();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        e2e::App app({}, row.binary);
+        ASSERT_FALSE(app.wait_window().empty()) << app.no_window_reason();
+        EXPECT_EQ(app.caption(), "Quarvel");
+        e2e::display().focus(app.window());
+        EXPECT_TRUE(app.wait_caption(row.title)) << app.caption();
+    }
+    std::filesystem::remove_all(copy_dir);
 }
 
 TEST(PanelEndToEnd, SingleTurnsTheMark) {
