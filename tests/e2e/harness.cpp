@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -308,9 +309,53 @@ std::string quarvel_binary() {
     return QUARVEL_BINARY;
 }
 
-App::App(const Env& extra, const std::string& binary)
+namespace {
+
+// Whether this system lets us make network namespaces; probed once.
+bool namespaces_available() {
+    static const bool available = [] {
+        std::vector<std::string> probe = {"unshare", "--net", "--", "true"};
+        if (geteuid() != 0) {
+            probe.insert(probe.begin() + 1, "--map-root-user");
+        }
+        const bool ok = run_command(probe, {}).code == 0;
+        if (!ok) {
+            std::fprintf(stderr,
+                         "e2e: cannot make a network namespace; quarvel runs in the machine's, "
+                         "so another running quarvel makes these tests fail\n");
+        }
+        return ok;
+    }();
+    return available;
+}
+
+// The command line that starts `binary` in `network`.
+std::vector<std::string> command_in(const Network& network, const std::string& binary) {
+    const bool root = geteuid() == 0;
+    std::vector<std::string> command;
+    if (network.kind == Network::Kind::Own && namespaces_available()) {
+        command = {"unshare", "--net"};
+        if (!root) {
+            command.push_back("--map-root-user");
+        }
+    } else if (network.kind == Network::Kind::SameAs && namespaces_available()) {
+        command = {"nsenter", "--target", std::to_string(network.pid), "--net"};
+        if (!root) {
+            command.insert(command.end(), {"--user", "--preserve-credentials"});
+        }
+    }
+    if (!command.empty()) {
+        command.push_back("--");
+    }
+    command.push_back(binary);
+    return command;
+}
+
+}  // namespace
+
+App::App(const Env& extra, const std::string& binary, Network network)
     : process_(
-          std::vector<std::string>{binary},
+          command_in(network, binary),
           [&extra] {
               Env env = display().env();
               env.insert(env.end(), extra.begin(), extra.end());

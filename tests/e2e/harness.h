@@ -106,12 +106,30 @@ class DisplayEnvironment : public ::testing::Environment {
 // Path of the quarvel binary under test (set by the build).
 std::string quarvel_binary();
 
+// The network namespace a run of quarvel lives in. Its single-instance lock (an abstract Unix
+// socket) and its TCP port are per namespace, so a run in its own namespace neither meets nor
+// disturbs another quarvel on the machine (a user's, or another tree's tests).
+struct Network {
+    enum class Kind { Own, Machine, SameAs };
+    Kind kind = Kind::Own;
+    pid_t pid = 0;
+
+    // A fresh namespace (the default). Falls back to the machine's when the system cannot make
+    // one (no unshare/nsenter permission); a note on stderr says so.
+    static Network own() { return {Kind::Own, 0}; }
+    // The machine's own: what a user gets; tests that connect to the program's port use it.
+    static Network machine() { return {Kind::Machine, 0}; }
+    // The namespace of a running process, e.g. to start a second instance beside a first one.
+    static Network same_as(pid_t process) { return {Kind::SameAs, process}; }
+};
+
 // One run of quarvel on the test's display.
 class App {
   public:
     // Starts `binary` (the build's quarvel unless given) with the display's environment plus
-    // `extra`.
-    explicit App(const Env& extra = {}, const std::string& binary = quarvel_binary());
+    // `extra`, in the network namespace `network`.
+    explicit App(const Env& extra = {}, const std::string& binary = quarvel_binary(),
+                 Network network = Network::own());
 
     Child& process() { return process_; }
     // Waits for its one visible window; empty when none appeared within `timeout`.

@@ -75,7 +75,7 @@ TEST(PanelEndToEnd, SecondStartEndsAtOnceWithZeroAndOneWindowStays) {
     e2e::display().start_window_manager();
     e2e::App first;
     ASSERT_FALSE(first.wait_window().empty()) << first.no_window_reason();
-    e2e::App second;
+    e2e::App second({}, e2e::quarvel_binary(), e2e::Network::same_as(first.process().pid()));
     const auto code = second.process().wait_exit(30s);
     ASSERT_TRUE(code.has_value()) << "the second instance is still running";
     EXPECT_EQ(*code, 0);
