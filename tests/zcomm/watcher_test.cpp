@@ -9,6 +9,7 @@
 
 #include "ZComm/comm_thread.h"
 #include "ZComm/zcomm.h"
+#include "platform/serial_watch.h"
 #include "tests/zcomm/pty.h"
 
 namespace {
@@ -138,6 +139,29 @@ TEST_F(WatcherTest, MessageComDispatchesOnlyWhileConnected) {
     comm.CloseConnection();
     EXPECT_EQ(comm.MessageCOMM(m), 0);
     EXPECT_EQ(senders.size(), 1u);
+}
+
+TEST(Watcher, WithoutAWaitSetItEndsAtOnceAndPostsNothing) {
+    struct Row {
+        const char* name;
+        int port;
+        bool with_stop_event;
+    };
+    const Row rows[] = {
+        {"no stop event", 0, false},
+        {"a port descriptor that epoll refuses", -1, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        auto window = std::make_shared<platform::EventFd>();
+        auto ack = std::make_shared<platform::EventFd>(true);
+        auto stop = row.with_stop_event ? std::make_shared<platform::EventFd>() : nullptr;
+        TCommThread watcher(nullptr, row.port, window, ack, stop);
+        ASSERT_TRUE(watcher.Resume(false));
+        EXPECT_TRUE(wait_until([&] { return watcher.Finished(); }, Events::Hold));
+        EXPECT_EQ(watcher.posts(), 0u);
+        EXPECT_FALSE(window->consume());
+    }
 }
 
 TEST(HiddenWindow, ConsentsToEndingTheSessionAndAnswersZeroOtherwise) {
