@@ -18,6 +18,7 @@
 #include "Quarvel1/repeat_timer.h"
 #include "Quarvel1/title.h"
 #include "Quarvel1/up_down.h"
+#include "ZComm/zcomm.h"
 
 std::string telegramBuffer;
 quarvel::ReferenceFrame selectedFrame = quarvel::ReferenceFrame::Bow;
@@ -27,6 +28,26 @@ TForm1* Form1 = nullptr;
 quarvel::Clock telegram_clock = quarvel::local_wall_clock;
 
 namespace {
+
+// The serial component as the window's design holds it: the constructor's values except these.
+TZComm* make_zcomm1(QObject* owner) {
+    auto* comm = new TZComm(owner);
+    comm->MaxReadLength = 1024;
+    comm->InputQueueSize = 1024;
+    comm->OutputQueueSize = 1024;
+    comm->EnableParity = false;
+    comm->XOuputFlowCtl = false;
+    comm->XInputFlowCtl = false;
+    comm->ErrorReplace = true;
+    comm->AbortOnError = false;
+    comm->ErrorChar = 126;
+    comm->TimeoutReadInterval = 65535;
+    comm->TimeoutReadMultiplier = 1;
+    comm->TimeoutReadConstant = 5000;
+    comm->TimeoutWriteMultiplier = 1;
+    comm->SetVersion("1.0.8");
+    return comm;
+}
 
 constexpr QRect kClientArea{206, 151, 183, 130};
 constexpr int kSpinnerEnd = 20000;
@@ -95,6 +116,7 @@ TForm1::TForm1(QWidget* parent)
     Form1 = this;
     try {
         build_controls();
+        ZComm1 = make_zcomm1(this);
         Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
         // hook: server start (ServerSocket listens on 4099)
         Timer1->clearOnTimer();
@@ -222,7 +244,9 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm1::FormClose(QObject* /*Sender*/) {
-    // hook: FormClose closes ZComm1 when Connected
+    if (ZComm1->Connected() != 0) {
+        ZComm1->CloseConnection();
+    }
     // hook: FormClose deactivates ServerSocket when Active
 }
 
@@ -250,7 +274,9 @@ void TForm1::single_shot() {
                    (activityToggle ? QStringLiteral(" /") : QStringLiteral(" \\")));
     activityToggle = !activityToggle;
     compose_telegram();
-    // hook: WriteComm (ZComm1->WriteComm(telegramBuffer) when ZComm1 is Connected)
+    if (ZComm1->Connected() != 0) {
+        ZComm1->WriteComm(telegramBuffer.data(), static_cast<std::int32_t>(telegramBuffer.size()));
+    }
     // hook: ServerSocketWrite (ServerSocketWrite(telegramBuffer) when ServerSocket is Active)
 }
 
