@@ -152,7 +152,7 @@ if [ -z "$wid" ]; then
     kill -0 "$app" 2>/dev/null || die "installed quarvel ended before showing a window (another instance running?)"
     die "installed quarvel showed no window"
 fi
-caption_has_name() { DISPLAY="$display" xdotool getwindowname "$wid" | grep -q Quarvel; }
+caption_has_name() { DISPLAY="$display" xdotool getwindowname "$wid" | grep -qix quarvel; }
 wait_for 10 caption_has_name ||
     fail "window caption '$(DISPLAY="$display" xdotool getwindowname "$wid")' does not name Quarvel"
 
