@@ -94,13 +94,19 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
     Form1 = this;
-    build_controls();
-    Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
-    ServerSocket->setPort(server_port);
-    ServerSocket->setActive(true);
-    Timer1->clearOnTimer();
-    // hook: committedSettings defaults
-    // hook: port scan (fills ListBox_Avail)
+    try {
+        build_controls();
+        Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
+        ServerSocket->setPort(server_port);
+        ServerSocket->setActive(true);
+        Timer1->clearOnTimer();
+        // hook: committedSettings defaults
+        // hook: port scan (fills ListBox_Avail)
+    } catch (...) {
+        // The destructor does not run for a failed construction: Form1 must not dangle.
+        Form1 = nullptr;
+        throw;
+    }
     show();
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -263,6 +264,29 @@ void Display::close_window(const std::string& window) const {
     tool({"wmctrl", "-i", "-c", window});
 }
 
+void Display::resize_window(const std::string& window, int width, int height) const {
+    tool({"xdotool", "windowsize", window, std::to_string(width), std::to_string(height)});
+}
+
+std::pair<int, int> Display::window_size(const std::string& window) const {
+    int width = -1;
+    int height = -1;
+    for (const std::string& line :
+         split_lines(tool({"xdotool", "getwindowgeometry", "--shell", window}).out)) {
+        if (line.rfind("WIDTH=", 0) == 0) {
+            width = std::stoi(line.substr(6));
+        } else if (line.rfind("HEIGHT=", 0) == 0) {
+            height = std::stoi(line.substr(7));
+        }
+    }
+    return {width, height};
+}
+
+std::string Display::window_property(const std::string& window, const std::string& property) const {
+    const CommandResult result = tool({"xprop", "-id", window, property});
+    return result.out.find('=') == std::string::npos ? "" : result.out;
+}
+
 namespace {
 std::unique_ptr<Display>& shared_display() {
     static std::unique_ptr<Display> instance;
@@ -285,15 +309,60 @@ std::string quarvel_binary() {
     return QUARVEL_BINARY;
 }
 
-App::App(const Env& extra)
-    : process_([] { return std::vector<std::string>{quarvel_binary()}; }(),
-               [&extra] {
-                   Env env = display().env();
-                   env.insert(env.end(), extra.begin(), extra.end());
-                   return env;
-               }(),
-               // The tests' own offscreen setting must not reach the program.
-               std::vector<std::string>{"QT_QPA_PLATFORM"}) {}
+namespace {
+
+// Whether this system lets us make network namespaces; probed once.
+bool namespaces_available() {
+    static const bool available = [] {
+        std::vector<std::string> probe = {"unshare", "--net", "--", "true"};
+        if (geteuid() != 0) {
+            probe.insert(probe.begin() + 1, "--map-root-user");
+        }
+        const bool ok = run_command(probe, {}).code == 0;
+        if (!ok) {
+            std::fprintf(stderr,
+                         "e2e: cannot make a network namespace; quarvel runs in the machine's, "
+                         "so another running quarvel makes these tests fail\n");
+        }
+        return ok;
+    }();
+    return available;
+}
+
+// The command line that starts `binary` in `network`.
+std::vector<std::string> command_in(const Network& network, const std::string& binary) {
+    const bool root = geteuid() == 0;
+    std::vector<std::string> command;
+    if (network.kind == Network::Kind::Own && namespaces_available()) {
+        command = {"unshare", "--net"};
+        if (!root) {
+            command.push_back("--map-root-user");
+        }
+    } else if (network.kind == Network::Kind::SameAs && namespaces_available()) {
+        command = {"nsenter", "--target", std::to_string(network.pid), "--net"};
+        if (!root) {
+            command.insert(command.end(), {"--user", "--preserve-credentials"});
+        }
+    }
+    if (!command.empty()) {
+        command.push_back("--");
+    }
+    command.push_back(binary);
+    return command;
+}
+
+}  // namespace
+
+App::App(const Env& extra, const std::string& binary, Network network)
+    : process_(
+          command_in(network, binary),
+          [&extra] {
+              Env env = display().env();
+              env.insert(env.end(), extra.begin(), extra.end());
+              return env;
+          }(),
+          // The tests' own offscreen setting must not reach the program.
+          std::vector<std::string>{"QT_QPA_PLATFORM"}) {}
 
 std::string App::wait_window(std::chrono::milliseconds timeout) {
     wait_until(
@@ -306,6 +375,18 @@ std::string App::wait_window(std::chrono::milliseconds timeout) {
         },
         timeout, 50ms);
     return window_;
+}
+
+std::string App::no_window_reason() {
+    const std::optional<int> code = process_.wait_exit(0ms);
+    if (!code) {
+        return "quarvel runs but shows no single visible window";
+    }
+    if (*code == 0) {
+        return "quarvel ended at once with 0: another instance holds the machine's "
+               "single-instance lock";
+    }
+    return "quarvel ended with exit code " + std::to_string(*code);
 }
 
 std::string App::caption() const {

@@ -79,6 +79,12 @@ class Display {
     void focus(const std::string& window) const;
     // Asks the window manager to close the window, as its close button does.
     void close_window(const std::string& window) const;
+    // Asks for a new size of the window, as dragging its border does.
+    void resize_window(const std::string& window, int width, int height) const;
+    // Width and height of the window, as the X server has it.
+    std::pair<int, int> window_size(const std::string& window) const;
+    // The text in which xprop shows one property of the window ("" when it is not set).
+    std::string window_property(const std::string& window, const std::string& property) const;
 
   private:
     CommandResult tool(std::vector<std::string> argv) const;
@@ -100,14 +106,36 @@ class DisplayEnvironment : public ::testing::Environment {
 // Path of the quarvel binary under test (set by the build).
 std::string quarvel_binary();
 
+// The network namespace a run of quarvel lives in. Its single-instance lock (an abstract Unix
+// socket) and its TCP port are per namespace, so a run in its own namespace neither meets nor
+// disturbs another quarvel on the machine (a user's, or another tree's tests).
+struct Network {
+    enum class Kind { Own, Machine, SameAs };
+    Kind kind = Kind::Own;
+    pid_t pid = 0;
+
+    // A fresh namespace (the default). Falls back to the machine's when the system cannot make
+    // one (no unshare/nsenter permission); a note on stderr says so.
+    static Network own() { return {Kind::Own, 0}; }
+    // The machine's own: what a user gets; tests that connect to the program's port use it.
+    static Network machine() { return {Kind::Machine, 0}; }
+    // The namespace of a running process, e.g. to start a second instance beside a first one.
+    static Network same_as(pid_t process) { return {Kind::SameAs, process}; }
+};
+
 // One run of quarvel on the test's display.
 class App {
   public:
-    explicit App(const Env& extra = {});
+    // Starts `binary` (the build's quarvel unless given) with the display's environment plus
+    // `extra`, in the network namespace `network`.
+    explicit App(const Env& extra = {}, const std::string& binary = quarvel_binary(),
+                 Network network = Network::own());
 
     Child& process() { return process_; }
     // Waits for its one visible window; empty when none appeared within `timeout`.
     std::string wait_window(std::chrono::milliseconds timeout = 20s);
+    // Why wait_window() found no window, for a test's failure message.
+    std::string no_window_reason();
     // The window found by wait_window().
     const std::string& window() const { return window_; }
     std::string caption() const;

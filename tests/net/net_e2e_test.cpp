@@ -2,8 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -42,6 +47,88 @@ std::vector<std::string> complete_lines(const std::string& text) {
     return lines;
 }
 
+// Whether the program under test can get a network namespace of its own that this test can
+// join (root only): then its port 4099 is private to the test. Otherwise everything happens on
+// the machine's port 4099, which the RESOURCE_LOCK keeps to one test at a time.
+bool private_network() {
+    static const bool available =
+        geteuid() == 0 && e2e::run_command({"unshare", "--net", "--", "true"}, {}).code == 0;
+    return available;
+}
+
+ino_t network_inode(const std::string& process) {
+    struct stat status {};
+    return ::stat(("/proc/" + process + "/ns/net").c_str(), &status) == 0 ? status.st_ino : 0;
+}
+
+// An idle process holding a fresh network namespace for the program and this test, so that the
+// namespace outlives a run of the program; nullptr without a private network.
+std::unique_ptr<e2e::Child> network_keeper() {
+    if (!private_network()) {
+        return nullptr;
+    }
+    auto keeper = std::make_unique<e2e::Child>(
+        std::vector<std::string>{"unshare", "--net", "--", "sleep", "600"}, e2e::Env{});
+    const std::string pid = std::to_string(keeper->pid());
+    EXPECT_TRUE(e2e::wait_until(
+        [&] { return network_inode(pid) != 0 && network_inode(pid) != network_inode("self"); },
+        10s))
+        << "the keeper did not get a namespace of its own";
+    return keeper;
+}
+
+e2e::Network network_of(const std::unique_ptr<e2e::Child>& keeper) {
+    return keeper ? e2e::Network::same_as(keeper->pid()) : e2e::Network::machine();
+}
+
+// While alive, this thread's new sockets belong to the network namespace of `pid`, whose
+// loopback interface it brings up (a fresh namespace starts with it down). A no-op without a
+// private network.
+class InNetworkOf {
+  public:
+    explicit InNetworkOf(pid_t pid) {
+        if (!private_network() || pid <= 0) {
+            return;
+        }
+        own_ = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        const std::string path = "/proc/" + std::to_string(pid) + "/ns/net";
+        const int target = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        joined_ = target >= 0 && ::setns(target, CLONE_NEWNET) == 0;
+        if (target >= 0) {
+            ::close(target);
+        }
+        EXPECT_TRUE(joined_) << "cannot join the network of " << pid;
+        if (joined_) {
+            bring_loopback_up();
+        }
+    }
+    ~InNetworkOf() {
+        if (joined_) {
+            ::setns(own_, CLONE_NEWNET);
+        }
+        if (own_ >= 0) {
+            ::close(own_);
+        }
+    }
+    InNetworkOf(const InNetworkOf&) = delete;
+    InNetworkOf& operator=(const InNetworkOf&) = delete;
+
+  private:
+    static void bring_loopback_up() {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ifreq request{};
+        std::snprintf(request.ifr_name, sizeof request.ifr_name, "lo");
+        if (::ioctl(fd, SIOCGIFFLAGS, &request) == 0 && (request.ifr_flags & IFF_UP) == 0) {
+            request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+            EXPECT_EQ(::ioctl(fd, SIOCSIFFLAGS, &request), 0) << "loopback stays down";
+        }
+        ::close(fd);
+    }
+
+    int own_ = -1;
+    bool joined_ = false;
+};
+
 void press(const std::string& window, const std::string& keys) {
     e2e::display().focus(window);
     e2e::run_command({"xdotool", "key", "--clearmodifiers", keys}, e2e::display().env());
@@ -72,17 +159,22 @@ std::string message_box_text(const std::string& window, const std::string& wante
 
 TEST(NetEndToEnd, TakenPortShowsTheBindErrorAndEndsWithZero) {
     e2e::display().start_window_manager();
-    // SO_REUSEADDR only so that leftovers of an earlier run cannot stop the test itself.
-    const int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int on = 1;
-    ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(kPort);
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
+    const auto keeper = network_keeper();
+    int holder = -1;
+    {
+        InNetworkOf in_program_network(keeper ? keeper->pid() : 0);
+        holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        // SO_REUSEADDR only so that leftovers of an earlier run cannot stop the test itself.
+        const int on = 1;
+        ::setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(kPort);
+        ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        ASSERT_EQ(::listen(holder, 1), 0);
+    }
 
-    e2e::App app;
+    e2e::App app({}, e2e::quarvel_binary(), network_of(keeper));
     const std::string box = app.wait_window();
     ASSERT_FALSE(box.empty()) << "no error box";
     std::string text;
@@ -106,14 +198,20 @@ TEST(NetEndToEnd, TakenPortShowsTheBindErrorAndEndsWithZero) {
 // the window gives each of them end-of-file, frees the port, and a new run binds at once.
 TEST(NetEndToEnd, ClientsGetEveryTelegramAndCloseFreesThePortForARestart) {
     e2e::display().start_window_manager();
-    auto app = std::make_unique<e2e::App>(e2e::Env{{"INTERVAL", "50"}});
+    const auto keeper = network_keeper();
+    const pid_t network = keeper ? keeper->pid() : 0;
+    auto app = std::make_unique<e2e::App>(e2e::Env{{"INTERVAL", "50"}}, e2e::quarvel_binary(),
+                                          network_of(keeper));
     ASSERT_FALSE(app->wait_window().empty()) << "no window";
     ASSERT_TRUE(app->wait_caption(base_name())) << app->caption();
 
     std::vector<std::unique_ptr<LoopbackClient>> clients;
-    for (int i = 0; i < 3; ++i) {
-        clients.push_back(std::make_unique<LoopbackClient>(kPort));
-        ASSERT_TRUE(clients.back()->ok());
+    {
+        InNetworkOf in_program_network(network);
+        for (int i = 0; i < 3; ++i) {
+            clients.push_back(std::make_unique<LoopbackClient>(kPort));
+            ASSERT_TRUE(clients.back()->ok());
+        }
     }
     app->click(kStartX, kButtonsY);
     constexpr std::size_t kWanted = 8;
@@ -134,7 +232,10 @@ TEST(NetEndToEnd, ClientsGetEveryTelegramAndCloseFreesThePortForARestart) {
     const auto code = app->process().wait_exit(30s);
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0);
-    EXPECT_FALSE(LoopbackClient(kPort).ok()) << "port 4099 still taken after the close";
+    {
+        InNetworkOf in_program_network(network);
+        EXPECT_FALSE(LoopbackClient(kPort).ok()) << "port 4099 still taken after the close";
+    }
 
     // Each client saw the same whole telegrams, except that the earliest connected may have one
     // more at the front if a tick fell between two connects.
@@ -157,11 +258,13 @@ TEST(NetEndToEnd, ClientsGetEveryTelegramAndCloseFreesThePortForARestart) {
     clients.clear();
 
     // The server closed first, so its ends of those connections wait in TIME-WAIT.
-    app = std::make_unique<e2e::App>();
+    app = std::make_unique<e2e::App>(e2e::Env{}, e2e::quarvel_binary(), network_of(keeper));
     ASSERT_FALSE(app->wait_window().empty()) << "no window";
     EXPECT_TRUE(app->wait_caption(base_name())) << app->caption() << " (an error box?)";
-    LoopbackClient client(kPort);
-    EXPECT_TRUE(client.ok()) << "the restarted program does not listen";
+    {
+        InNetworkOf in_program_network(network);
+        EXPECT_TRUE(LoopbackClient(kPort).ok()) << "the restarted program does not listen";
+    }
     e2e::display().close_window(app->window());
     EXPECT_TRUE(app->process().wait_exit(30s).has_value());
 }
