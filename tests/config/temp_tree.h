@@ -1,0 +1,77 @@
+// A temporary directory tree for the port map tests, removed at the end of the test.
+#pragma once
+
+#include <pty.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace config_test {
+
+class TempTree {
+  public:
+    TempTree() {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quarvel-cfg-XXXXXX").string();
+        root_ = ::mkdtemp(pattern.data());
+    }
+    ~TempTree() {
+        std::error_code ec;
+        std::filesystem::remove_all(root_, ec);
+    }
+    TempTree(const TempTree&) = delete;
+    TempTree& operator=(const TempTree&) = delete;
+
+    const std::filesystem::path& root() const { return root_; }
+
+    std::filesystem::path dir(const std::string& relative) const {
+        auto path = root_ / relative;
+        std::filesystem::create_directories(path);
+        return path;
+    }
+    void file(const std::string& relative, const std::string& text) const {
+        std::filesystem::create_directories((root_ / relative).parent_path());
+        std::ofstream(root_ / relative) << text;
+    }
+    void link(const std::string& relative, const std::filesystem::path& target) const {
+        std::filesystem::create_directories((root_ / relative).parent_path());
+        std::filesystem::create_symlink(target, root_ / relative);
+    }
+
+  private:
+    std::filesystem::path root_;
+};
+
+// A real pseudo-terminal pair; the slave's path stands for a serial device.
+class Pty {
+  public:
+    Pty() {
+        char name[256] = {};
+        if (::openpty(&master_, &slave_, name, nullptr, nullptr) == 0) {
+            slave_path_ = name;
+        }
+    }
+    ~Pty() {
+        if (master_ >= 0) {
+            ::close(master_);
+        }
+        if (slave_ >= 0) {
+            ::close(slave_);
+        }
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+
+    const std::string& slave_path() const { return slave_path_; }
+    int master() const { return master_; }
+
+  private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slave_path_;
+};
+
+}  // namespace config_test
