@@ -1,10 +1,30 @@
-#include <QApplication>
-#include <QWidget>
+#include <QCoreApplication>
+#include <cstdio>
+#include <memory>
+
+#include "Quarvel1/form1.h"
+#include "Quarvel1/title.h"
+#include "app/application.h"
+#include "platform/instance_guard.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QWidget window;
-    window.setWindowTitle("Quarvel");
-    window.show();
-    return app.exec() * 0;
+    platform::InstanceGuard guard("Quarvel");
+    const platform::AcquireResult acquired = guard.acquire();
+    if (acquired == platform::AcquireResult::HeldElsewhere) {
+        return 0;
+    }
+    if (acquired == platform::AcquireResult::Failed) {
+        // Not knowing whether another instance runs is no reason to refuse the operator a panel.
+        std::fprintf(stderr, "quarvel: single-instance check failed: %s\n", guard.error().c_str());
+    }
+
+    app::Application application(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromStdString(
+        quarvel::default_application_title(argc > 0 && argv[0] != nullptr ? argv[0] : "")));
+
+    return app::run_windows(application, [] {
+        auto main_window = std::make_unique<TForm1>();
+        // hook: Form4 (the serial settings dialog, created hidden after the main window)
+        return main_window;
+    });
 }
