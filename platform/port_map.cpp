@@ -3,12 +3,15 @@
 #include "platform/port_map.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 #include <tuple>
 
 namespace platform {
@@ -164,6 +167,46 @@ std::optional<std::string> resolve_port_path(std::span<const PortMapEntry> map,
         }
     }
     return std::nullopt;
+}
+
+namespace {
+
+std::vector<PortMapEntry>& current_map() {
+    static std::vector<PortMapEntry> map;
+    return map;
+}
+
+}  // namespace
+
+void install_port_map(std::vector<PortMapEntry> map) {
+    current_map() = std::move(map);
+}
+
+const std::vector<PortMapEntry>& installed_port_map() {
+    return current_map();
+}
+
+std::string device_path_for(const std::string& port) {
+    if (!port.starts_with(kDevicePrefix)) {
+        return port;
+    }
+    return resolve_port_path(current_map(), port).value_or(std::string());
+}
+
+std::string port_access_problem(const std::string& port) {
+    const std::string device = device_path_for(port);
+    if (device.empty()) {
+        return port + " is not among the serial ports found at start-up";
+    }
+    if (::access(device.c_str(), R_OK | W_OK) == 0) {
+        return {};
+    }
+    const int err = errno;
+    std::string text = device + ": " + std::generic_category().message(err);
+    if (err == EACCES) {
+        text += " (add the user to the dialout group)";
+    }
+    return text;
 }
 
 }  // namespace platform

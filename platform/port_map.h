@@ -60,4 +60,18 @@ bool port_names_equal(std::string_view a, std::string_view b);
 std::optional<std::string> resolve_port_path(std::span<const PortMapEntry> map,
                                              std::string_view port);
 
+// The map of this run: installed once at start-up by the port scan (tests install
+// their own). UI thread only. Before any install it is empty.
+void install_port_map(std::vector<PortMapEntry> map);
+const std::vector<PortMapEntry>& installed_port_map();
+
+// What opening `port` opens: a "\\.\" name through the installed map, "" when the map
+// lacks it (so the open fails); any other text is taken as a device path already.
+std::string device_path_for(const std::string& port);
+
+// Why `port` cannot be opened, in a line for the operator, as far as the file system tells:
+// not in the map, the device gone, no permission. "" when the device looks usable (then
+// another program holds it or it refuses the settings).
+std::string port_access_problem(const std::string& port);
+
 }  // namespace platform

@@ -268,3 +268,40 @@ TEST(PortNames, CompareWholeTextsIgnoringAsciiCase) {
 }
 
 }  // namespace
+
+namespace {
+
+// The map installed for the run decides what "\\.\" names open; paths pass unchanged.
+TEST(InstalledPortMap, TurnsPortNamesIntoDevicesToOpen) {
+    config_test::TempTree tree;
+    config_test::Pty pty;
+    ASSERT_FALSE(pty.slave_path().empty());
+    auto dir = tree.dir("map");
+    tree.link("map/COM4", pty.slave_path());
+    tree.link("map/COM5", pty.slave_path());
+    platform::install_port_map(platform::read_port_directory(dir.string()));
+    ::unlink((dir / "COM5").c_str());  // gone since the scan
+
+    struct Row {
+        const char* port;
+        std::string device;
+        bool problem;
+    };
+    const Row rows[] = {
+        {"\\\\.\\COM4", (dir / "COM4").string(), false},
+        {"\\\\.\\com4", (dir / "COM4").string(), false},
+        {"\\\\.\\COM5", (dir / "COM5").string(), true},
+        {"\\\\.\\COM6", "", true},
+        {"/dev/null", "/dev/null", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.port);
+        EXPECT_EQ(platform::device_path_for(row.port), row.device);
+        EXPECT_EQ(platform::port_access_problem(row.port).empty(), !row.problem);
+    }
+    EXPECT_NE(platform::port_access_problem("\\\\.\\COM5").find("No such file"), std::string::npos);
+    platform::install_port_map({});
+    EXPECT_EQ(platform::device_path_for("\\\\.\\COM4"), "");
+}
+
+}  // namespace

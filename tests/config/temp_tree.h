@@ -1,6 +1,7 @@
 // A temporary directory tree for the port map tests, removed at the end of the test.
 #pragma once
 
+#include <poll.h>
 #include <pty.h>
 #include <unistd.h>
 
@@ -67,6 +68,23 @@ class Pty {
 
     const std::string& slave_path() const { return slave_path_; }
     int master() const { return master_; }
+    int slave() const { return slave_; }
+
+    // Bytes that reached the master side within `timeout_ms` of quiet (a bound, not a
+    // measurement): waits for the first byte, then takes whatever follows.
+    std::string drain(int timeout_ms = 2000) const {
+        std::string bytes;
+        pollfd pfd{master_, POLLIN, 0};
+        while (::poll(&pfd, 1, bytes.empty() ? timeout_ms : 50) > 0) {
+            char buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n <= 0) {
+                break;
+            }
+            bytes.append(buffer, static_cast<std::size_t>(n));
+        }
+        return bytes;
+    }
 
   private:
     int master_ = -1;
