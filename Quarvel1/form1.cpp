@@ -17,6 +17,8 @@
 #include "Quarvel1/repeat_timer.h"
 #include "Quarvel1/title.h"
 #include "Quarvel1/up_down.h"
+#include "config_serial/port_scan.h"
+#include "config_serial/serial_settings.h"
 
 std::string telegramBuffer;
 quarvel::ReferenceFrame selectedFrame = quarvel::ReferenceFrame::Bow;
@@ -96,8 +98,8 @@ TForm1::TForm1(QWidget* parent)
     Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
     // hook: server start (ServerSocket listens on 4099)
     Timer1->clearOnTimer();
-    // hook: committedSettings defaults
-    // hook: port scan (fills ListBox_Avail)
+    config_serial::committedSettings = config_serial::kDefaultSettings;
+    scan_ports();
     show();
 }
 
@@ -153,6 +155,17 @@ void TForm1::build_controls() {
 
     Timer1 = new quarvel::RepeatTimer(this);
     place_tab_order();
+}
+
+void TForm1::scan_ports() {
+    std::vector<std::string> candidates;
+    for (int i = 0; i < ListBox_Ports->count(); ++i) {
+        candidates.push_back(ListBox_Ports->item(i)->text().toStdString());
+    }
+    ListBox_Avail->clear();
+    for (const auto& name : config_serial::scan_system_ports(candidates)) {
+        ListBox_Avail->addItem(QString::fromStdString(name));
+    }
 }
 
 void TForm1::place_tab_order() {

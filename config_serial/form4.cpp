@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -79,6 +80,22 @@ TForm4::TForm4(std::function<QStringList()> avail_items, QWidget* parent)
     connect(ComboBox5, &QComboBox::activated, this, [this] { ComboBox5Change(ComboBox5); });
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(Button2); });
+}
+
+TForm4::~TForm4() {
+    if (Form4 == this) {
+        Form4 = nullptr;
+    }
+}
+
+std::function<QStringList()> items_of(const QListWidget* list) {
+    return [list] {
+        QStringList items;
+        for (int i = 0; i < list->count(); ++i) {
+            items << list->item(i)->text();
+        }
+        return items;
+    };
 }
 
 void TForm4::build_layout() {

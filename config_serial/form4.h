@@ -8,6 +8,7 @@
 
 class QComboBox;
 class QLabel;
+class QListWidget;
 class QPushButton;
 
 class TForm4 : public QDialog {
@@ -17,6 +18,7 @@ class TForm4 : public QDialog {
     // `avail_items` gives the main window's ListBox_Avail items; it is called at
     // every showing.
     explicit TForm4(std::function<QStringList()> avail_items, QWidget* parent = nullptr);
+    ~TForm4() override;
 
     QLabel* Label1;
     QLabel* Label2;
@@ -54,6 +56,9 @@ class TForm4 : public QDialog {
     std::function<QStringList()> avail_items_;
     bool committing_ = false;
 };
+
+// The items of a list widget at the time of the call (for the main window's ListBox_Avail).
+std::function<QStringList()> items_of(const QListWidget* list);
 
 // The one dialog of the program, created by the entry point after Form1.
 extern TForm4* Form4;

@@ -27,4 +27,11 @@ std::vector<std::string> scan_ports(std::span<const std::string> candidates,
     return items;
 }
 
+std::vector<std::string> scan_system_ports(std::span<const std::string> candidates) {
+    auto map = platform::read_port_map(platform::system_port_map_sources());
+    auto items = scan_ports(candidates, map);
+    platform::install_port_map(std::move(map));
+    return items;
+}
+
 }  // namespace config_serial

@@ -18,4 +18,9 @@ std::vector<std::string> port_candidates();
 std::vector<std::string> scan_ports(std::span<const std::string> candidates,
                                     std::span<const platform::PortMapEntry> map);
 
+// The scan of start-up: reads this machine's port map (sysfs and QUARVEL_SERIALCOMM),
+// installs it as the map that opening a port goes through, and returns scan_ports of it.
+// Never throws for what it finds on disk.
+std::vector<std::string> scan_system_ports(std::span<const std::string> candidates);
+
 }  // namespace config_serial
