@@ -1,14 +1,28 @@
 // The serial link setup as the main window starts it: defaults, the scan, the dialog's list.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
 
 #include "Quarvel1/form1.h"
 #include "config_serial/form4.h"
 #include "config_serial/serial_settings.h"
+#include "ZComm/zcomm.h"
 #include "platform/port_map.h"
+#include "platform/serial_termios2.h"
 #include "temp_tree.h"
 
 namespace {
@@ -56,6 +70,146 @@ TEST(Form1Wiring, StartsWithDefaultsAndTheScannedPorts) {
     EXPECT_EQ(offered, avail);
     EXPECT_EQ(dialog.ComboBox1->currentText(), "Fechar");
     dialog.close();
+}
+
+}  // namespace
+
+namespace {
+
+// A modal box found as the active modal window, recorded, then dismissed with its OK.
+class BoxCatcher {
+public:
+    explicit BoxCatcher(std::function<int()> connected) : connected_(std::move(connected)) {
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                return;
+            }
+            seen.push_back({box->windowTitle(), box->text(), box->icon(), connected_()});
+            box->button(QMessageBox::Ok)->click();
+        });
+        poll_.start(5);
+    }
+    struct Seen {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+        int connected;
+    };
+    std::vector<Seen> seen;
+
+private:
+    std::function<int()> connected_;
+    QTimer poll_;
+};
+
+struct Step {
+    const char* label;
+    const char* port;        // port to pick in the dialog; nullptr: none
+    int baud_item;           // baud rate to pick; -1: none
+    bool hold_port;          // another program holds the port before "Config."
+    const char* open_on;     // the port the telegram must reach; nullptr: closed
+    bool reopened;           // a new opening (a new watcher) happened
+    std::uint32_t speed;     // the line's rate when open
+    const char* box;         // warning shown; nullptr: none
+    const char* shown_next;  // what the next showing selects in the port list
+};
+
+void PrintTo(const Step& row, std::ostream* os) { *os << row.label; }
+
+// "Config." on the real main window and dialog, with two pseudo-terminals offered as
+// COM5 and COM9, one operator session after another.
+TEST(ConfigButton, OperatorSessionsDriveThePort) {
+    config_test::TempTree tree;
+    std::map<std::string, config_test::Pty> ptys;
+    ptys["COM5"];
+    ptys["COM9"];
+    auto dir = tree.dir("ports");
+    for (auto& [name, pty] : ptys) {
+        ASSERT_FALSE(pty.slave_path().empty());
+        tree.link("ports/" + name, pty.slave_path());
+    }
+    ::setenv("QUARVEL_SERIALCOMM", dir.c_str(), 1);
+    auto form = std::make_unique<TForm1>();
+    ::unsetenv("QUARVEL_SERIALCOMM");
+    Form4 = new TForm4(items_of(form->ListBox_Avail), form.get());
+    BoxCatcher boxes([&] { return form->ZComm1->Connected(); });
+
+    const Step steps[] = {
+        {"open_from_closed", "COM5", -1, false, "COM5", true, 9600, nullptr, "COM5"},
+        {"switch_ports", "COM9", -1, false, "COM9", true, 9600, nullptr, "COM9"},
+        {"line_change_while_open", nullptr, 7, false, "COM9", false, 115200, nullptr, "COM9"},
+        {"close_with_fechar", "Fechar", -1, false, nullptr, false, 0, nullptr, "Fechar"},
+        {"line_change_while_closed", nullptr, 1, false, nullptr, false, 0, nullptr, "Fechar"},
+        {"opening_uses_the_kept_line", "COM9", -1, false, "COM9", true, 2400, nullptr, "COM9"},
+        {"held_port_fails", "COM5", -1, true, nullptr, false, 0, "Não foi possível abrir conexão",
+         "Fechar"},
+        {"nothing_picked", nullptr, -1, false, nullptr, false, 0, nullptr, "Fechar"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.label);
+        int holder = -1;
+        if (step.hold_port) {
+            holder = ::open(ptys.at(step.port).slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+            ASSERT_GE(holder, 0);
+            ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+        }
+        const auto* watcher = form->ZComm1->comm_thread();
+        boxes.seen.clear();
+
+        QTimer::singleShot(0, Form4, [&] {
+            if (step.port != nullptr) {
+                const int item = Form4->ComboBox1->findText(step.port);
+                ASSERT_GE(item, 0);
+                QTest::keyClick(Form4->ComboBox1, Qt::Key_Home);
+                for (int i = 0; i < item; ++i) {
+                    QTest::keyClick(Form4->ComboBox1, Qt::Key_Down);
+                }
+            }
+            if (step.baud_item >= 0) {
+                QTest::keyClick(Form4->ComboBox2, Qt::Key_Home);
+                for (int i = 0; i < step.baud_item; ++i) {
+                    QTest::keyClick(Form4->ComboBox2, Qt::Key_Down);
+                }
+            }
+            QTest::mouseClick(Form4->Button1, Qt::LeftButton);
+        });
+        QTest::mouseClick(form->Button3, Qt::LeftButton);
+        EXPECT_FALSE(Form4->isVisible());
+
+        if (step.box != nullptr) {
+            ASSERT_EQ(boxes.seen.size(), 1u);
+            EXPECT_EQ(boxes.seen[0].title, "ERRO");
+            EXPECT_EQ(boxes.seen[0].text, QString::fromUtf8(step.box));
+            EXPECT_EQ(boxes.seen[0].icon, QMessageBox::Warning);
+            EXPECT_EQ(boxes.seen[0].connected, 0);
+        } else {
+            EXPECT_TRUE(boxes.seen.empty());
+        }
+        EXPECT_EQ(form->ZComm1->Connected(), step.open_on != nullptr ? 1 : 0);
+        if (step.open_on != nullptr) {
+            EXPECT_EQ(form->ZComm1->Port, std::string("\\\\.\\") + step.open_on);
+            EXPECT_EQ(form->ZComm1->comm_thread() != watcher, step.reopened);
+            platform::TermiosImage line;
+            ASSERT_EQ(platform::read_termios2(ptys.at(step.open_on).slave(), line), 0);
+            EXPECT_EQ(line.speed, step.speed);
+        }
+
+        // "Single": the telegram reaches the open port, byte for byte, and no other.
+        QTest::mouseClick(form->Button4, Qt::LeftButton);
+        for (auto& [name, pty] : ptys) {
+            SCOPED_TRACE(name);
+            const bool open_here = step.open_on != nullptr && name == step.open_on;
+            EXPECT_EQ(pty.drain(open_here ? 2000 : 50), open_here ? telegramBuffer : "");
+        }
+
+        Form4->show();
+        EXPECT_EQ(Form4->ComboBox1->currentText(), step.shown_next);
+        Form4->close();
+        if (holder >= 0) {
+            ::close(holder);
+        }
+    }
 }
 
 }  // namespace
