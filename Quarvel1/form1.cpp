@@ -11,12 +11,16 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <cstdlib>
+#include <utility>
 
 #include "Quarvel1/error_report.h"
 #include "Quarvel1/interval.h"
 #include "Quarvel1/repeat_timer.h"
 #include "Quarvel1/title.h"
 #include "Quarvel1/up_down.h"
+#include "ZComm/zcomm.h"
+#include "config_serial/apply_settings.h"
+#include "config_serial/form4.h"
 #include "config_serial/port_scan.h"
 #include "config_serial/serial_settings.h"
 
@@ -28,6 +32,26 @@ TForm1* Form1 = nullptr;
 quarvel::Clock telegram_clock = quarvel::local_wall_clock;
 
 namespace {
+
+// The serial component as the window's design holds it: the constructor's values except these.
+TZComm* make_zcomm1(QObject* owner) {
+    auto* comm = new TZComm(owner);
+    comm->MaxReadLength = 1024;
+    comm->InputQueueSize = 1024;
+    comm->OutputQueueSize = 1024;
+    comm->EnableParity = false;
+    comm->XOuputFlowCtl = false;
+    comm->XInputFlowCtl = false;
+    comm->ErrorReplace = true;
+    comm->AbortOnError = false;
+    comm->ErrorChar = 126;
+    comm->TimeoutReadInterval = 65535;
+    comm->TimeoutReadMultiplier = 1;
+    comm->TimeoutReadConstant = 5000;
+    comm->TimeoutWriteMultiplier = 1;
+    comm->SetVersion("1.0.8");
+    return comm;
+}
 
 constexpr QRect kClientArea{206, 151, 183, 130};
 constexpr int kSpinnerEnd = 20000;
@@ -95,6 +119,7 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
     Form1 = this;
     build_controls();
+    ZComm1 = make_zcomm1(this);
     Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
     // hook: server start (ServerSocket listens on 4099)
     Timer1->clearOnTimer();
@@ -154,6 +179,7 @@ void TForm1::build_controls() {
     ListBox_Avail = hidden_list(this, 41);
 
     Timer1 = new quarvel::RepeatTimer(this);
+    name_controls();
     place_tab_order();
 }
 
@@ -168,11 +194,38 @@ void TForm1::scan_ports() {
     }
 }
 
+// The names that the code uses, for test output and for tools that look into the window.
+void TForm1::name_controls() {
+    const std::pair<QObject*, const char*> names[] = {{Edit1, "Edit1"},
+                                                      {Edit3, "Edit3"},
+                                                      {Edit4, "Edit4"},
+                                                      {Label1, "Label1"},
+                                                      {Label3, "Label3"},
+                                                      {Label4, "Label4"},
+                                                      {Button1, "Button1"},
+                                                      {Button2, "Button2"},
+                                                      {Button3, "Button3"},
+                                                      {Button4, "Button4"},
+                                                      {UpDown1, "UpDown1"},
+                                                      {UpDown2, "UpDown2"},
+                                                      {UpDown3, "UpDown3"},
+                                                      {Timer1, "Timer1"},
+                                                      {RadioButton1, "RadioButton1"},
+                                                      {RadioButton2, "RadioButton2"},
+                                                      {RadioButton3, "RadioButton3"},
+                                                      {ListBox_Ports, "ListBox_Ports"},
+                                                      {ListBox_Avail, "ListBox_Avail"}};
+    for (const auto& [control, name] : names) {
+        control->setObjectName(QString::fromLatin1(name));
+    }
+    setObjectName(QStringLiteral("Form1"));
+}
+
 void TForm1::place_tab_order() {
-    const QWidget* const order[] = {Button3, Button4, Button1,      Button2,      Edit3,
-                                    Edit4,   Edit1,   RadioButton1, RadioButton2, RadioButton3};
+    QWidget* const order[] = {Button3, Button4, Button1,      Button2,      Edit3,
+                              Edit4,   Edit1,   RadioButton1, RadioButton2, RadioButton3};
     for (std::size_t n = 1; n < std::size(order); ++n) {
-        setTabOrder(const_cast<QWidget*>(order[n - 1]), const_cast<QWidget*>(order[n]));
+        setTabOrder(order[n - 1], order[n]);
     }
 }
 
@@ -200,7 +253,9 @@ void TForm1::resizeEvent(QResizeEvent* event) {
 }
 
 void TForm1::FormClose(QObject* /*Sender*/) {
-    // hook: FormClose closes ZComm1 when Connected
+    if (ZComm1->Connected() != 0) {
+        ZComm1->CloseConnection();
+    }
     // hook: FormClose deactivates ServerSocket when Active
 }
 
@@ -220,7 +275,8 @@ void TForm1::Button2Click(QObject* /*Sender*/) {
 }
 
 void TForm1::Button3Click(QObject* /*Sender*/) {
-    // hook: Button3Click shows Form4 and applies its outcome to ZComm1
+    Form4->exec();
+    config_serial::apply_settings_outcome(*ZComm1, *ListBox_Avail);
 }
 
 void TForm1::single_shot() {
@@ -228,7 +284,9 @@ void TForm1::single_shot() {
                    (activityToggle ? QStringLiteral(" /") : QStringLiteral(" \\")));
     activityToggle = !activityToggle;
     compose_telegram();
-    // hook: WriteComm (ZComm1->WriteComm(telegramBuffer) when ZComm1 is Connected)
+    if (ZComm1->Connected() != 0) {
+        ZComm1->WriteComm(telegramBuffer.data(), static_cast<std::int32_t>(telegramBuffer.size()));
+    }
     // hook: ServerSocketWrite (ServerSocketWrite(telegramBuffer) when ServerSocket is Active)
 }
 

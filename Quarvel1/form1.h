@@ -19,6 +19,7 @@ class TUpDown;
 namespace quarvel {
 class RepeatTimer;
 }
+class TZComm;
 
 class TForm1 : public QWidget {
     Q_OBJECT
@@ -44,7 +45,7 @@ class TForm1 : public QWidget {
     TUpDown* UpDown2;
     TUpDown* UpDown3;
     quarvel::RepeatTimer* Timer1;
-    // hook: ZComm1
+    TZComm* ZComm1;
     QRadioButton* RadioButton1;
     QRadioButton* RadioButton2;
     QRadioButton* RadioButton3;
@@ -86,6 +87,7 @@ class TForm1 : public QWidget {
 
   private:
     void build_controls();
+    void name_controls();
     void place_tab_order();
     // Fills ListBox_Avail with the ports of this machine found among ListBox_Ports.
     void scan_ports();

@@ -74,9 +74,10 @@ TEST_F(WatcherTest, NoFurtherPostWhileOneIsOutstanding) {
     EXPECT_EQ(watcher->posts(), 1u);
     EXPECT_TRUE(senders.empty());
 
-    ASSERT_TRUE(wait_until([&] { return senders.size() == 1; }));
+    ASSERT_TRUE(wait_until([&] { return !senders.empty(); }));
     EXPECT_TRUE(wait_until([&] { return watcher->posts() == 2; }))
         << "the next post follows the acknowledgement";
+    EXPECT_TRUE(wait_until([&] { return senders.size() == 2; }));
 }
 
 TEST_F(WatcherTest, WithoutAHandlerNotificationsAreStillAcknowledged) {
