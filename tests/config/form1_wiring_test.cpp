@@ -116,11 +116,13 @@ class BoxCatcher {
     QTimer poll_;
 };
 
+enum class Before { Nothing, HoldPickedPort, UnplugOpenPort };
+
 struct Step {
     const char* label;
     const char* port;        // port to pick in the dialog; nullptr: none
     int baud_item;           // baud rate to pick; -1: none
-    bool hold_port;          // another program holds the port before "Config."
+    Before before;           // what happens to the ports before "Config."
     const char* open_on;     // the port the telegram must reach; nullptr: closed
     bool reopened;           // a new opening (a new watcher) happened
     std::uint32_t speed;     // the line's rate when open
@@ -132,13 +134,12 @@ struct Step {
 // COM5 and COM9, one operator session after another.
 TEST(ConfigButton, OperatorSessionsDriveThePort) {
     config_test::TempTree tree;
-    std::map<std::string, config_test::Pty> ptys;
-    ptys["COM5"];
-    ptys["COM9"];
+    std::map<std::string, std::unique_ptr<config_test::Pty>> ptys;
     auto dir = tree.dir("ports");
-    for (auto& [name, pty] : ptys) {
-        ASSERT_FALSE(pty.slave_path().empty());
-        tree.link("ports/" + name, pty.slave_path());
+    for (const char* name : {"COM5", "COM9"}) {
+        auto& pty = ptys[name] = std::make_unique<config_test::Pty>();
+        ASSERT_FALSE(pty->slave_path().empty());
+        tree.link(std::string("ports/") + name, pty->slave_path());
     }
     ::setenv("QUARVEL_SERIALCOMM", dir.c_str(), 1);
     auto form = std::make_unique<TForm1>();
@@ -146,31 +147,39 @@ TEST(ConfigButton, OperatorSessionsDriveThePort) {
     Form4 = new TForm4(items_of(form->ListBox_Avail), form.get());
     BoxCatcher boxes([&] { return form->ZComm1->Connected(); });
 
+    using enum Before;
     const Step steps[] = {
-        {"open_from_closed", "COM5", -1, false, "COM5", true, 9600, nullptr, "COM5"},
-        {"switch_ports", "COM9", -1, false, "COM9", true, 9600, nullptr, "COM9"},
-        {"line_change_while_open", nullptr, 7, false, "COM9", false, 115200, nullptr, "COM9"},
-        {"close_with_fechar", "Fechar", -1, false, nullptr, false, 0, nullptr, "Fechar"},
-        {"line_change_while_closed", nullptr, 1, false, nullptr, false, 0, nullptr, "Fechar"},
-        {"opening_uses_the_kept_line", "COM9", -1, false, "COM9", true, 2400, nullptr, "COM9"},
-        {"held_port_fails", "COM5", -1, true, nullptr, false, 0, "Não foi possível abrir conexão",
-         "Fechar"},
-        {"nothing_picked", nullptr, -1, false, nullptr, false, 0, nullptr, "Fechar"},
+        {"open_from_closed", "COM5", -1, Nothing, "COM5", true, 9600, nullptr, "COM5"},
+        {"switch_ports", "COM9", -1, Nothing, "COM9", true, 9600, nullptr, "COM9"},
+        {"line_change_while_open", nullptr, 7, Nothing, "COM9", false, 115200, nullptr, "COM9"},
+        {"close_with_fechar", "Fechar", -1, Nothing, nullptr, false, 0, nullptr, "Fechar"},
+        {"line_change_while_closed", nullptr, 1, Nothing, nullptr, false, 0, nullptr, "Fechar"},
+        {"opening_uses_the_kept_line", "COM9", -1, Nothing, "COM9", true, 2400, nullptr, "COM9"},
+        {"held_port_fails", "COM5", -1, HoldPickedPort, nullptr, false, 0,
+         "Não foi possível abrir conexão", "Fechar"},
+        {"nothing_picked", nullptr, -1, Nothing, nullptr, false, 0, nullptr, "Fechar"},
+        {"open_again", "COM9", -1, Nothing, "COM9", true, 2400, nullptr, "COM9"},
+        {"unplugged_port_left_for_another", "COM5", -1, UnplugOpenPort, "COM5", true, 2400, nullptr,
+         "COM5"},
     };
     std::string open_port;
     for (const auto& step : steps) {
         SCOPED_TRACE(step.label);
         int holder = -1;
-        if (step.hold_port) {
-            holder = ::open(ptys.at(step.port).slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (step.before == HoldPickedPort) {
+            holder =
+                ::open(ptys.at(step.port)->slave_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
             ASSERT_GE(holder, 0);
             ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
         }
         // Bytes waiting in the open port's input show whether it was closed since: a
         // close discards them.
         const bool was_open = form->ZComm1->Connected() != 0;
-        if (was_open) {
-            ASSERT_EQ(::write(ptys.at(open_port).master(), "probe", 5), 5);
+        if (step.before == UnplugOpenPort) {
+            ASSERT_TRUE(was_open);
+            ptys.at(open_port).reset();
+        } else if (was_open) {
+            ASSERT_EQ(::write(ptys.at(open_port)->master(), "probe", 5), 5);
             ASSERT_TRUE(wait_for([&] { return form->ZComm1->GetQCountIn() == 5; }));
         }
         boxes.seen.clear();
@@ -207,11 +216,11 @@ TEST(ConfigButton, OperatorSessionsDriveThePort) {
         EXPECT_EQ(form->ZComm1->Connected(), step.open_on != nullptr ? 1 : 0);
         if (step.open_on != nullptr) {
             EXPECT_EQ(form->ZComm1->Port, std::string("\\\\.\\") + step.open_on);
-            if (was_open) {
+            if (was_open && step.before != UnplugOpenPort) {
                 EXPECT_EQ(form->ZComm1->GetQCountIn() == 0, step.reopened);
             }
             platform::TermiosImage line;
-            ASSERT_EQ(platform::read_termios2(ptys.at(step.open_on).slave(), line), 0);
+            ASSERT_EQ(platform::read_termios2(ptys.at(step.open_on)->slave(), line), 0);
             EXPECT_EQ(line.speed, step.speed);
         }
 
@@ -219,8 +228,11 @@ TEST(ConfigButton, OperatorSessionsDriveThePort) {
         QTest::mouseClick(form->Button4, Qt::LeftButton);
         for (auto& [name, pty] : ptys) {
             SCOPED_TRACE(name);
+            if (!pty) {
+                continue;
+            }
             const bool open_here = step.open_on != nullptr && name == step.open_on;
-            EXPECT_EQ(pty.drain(open_here ? 2000 : 50), open_here ? telegramBuffer : "");
+            EXPECT_EQ(pty->drain(open_here ? 2000 : 50), open_here ? telegramBuffer : "");
         }
 
         open_port = step.open_on != nullptr ? step.open_on : "";
