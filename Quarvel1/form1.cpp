@@ -118,13 +118,19 @@ TForm1::TForm1(QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint) {
     Form1 = this;
-    build_controls();
-    ZComm1 = make_zcomm1(this);
-    Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
-    // hook: server start (ServerSocket listens on 4099)
-    Timer1->clearOnTimer();
-    config_serial::committedSettings = config_serial::kDefaultSettings;
-    scan_ports();
+    try {
+        build_controls();
+        ZComm1 = make_zcomm1(this);
+        Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
+        // hook: server start (ServerSocket listens on 4099)
+        Timer1->clearOnTimer();
+        config_serial::committedSettings = config_serial::kDefaultSettings;
+        scan_ports();
+    } catch (...) {
+        // The destructor does not run for a failed construction: Form1 must not dangle.
+        Form1 = nullptr;
+        throw;
+    }
     show();
 }
 

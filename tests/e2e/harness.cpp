@@ -263,6 +263,29 @@ void Display::close_window(const std::string& window) const {
     tool({"wmctrl", "-i", "-c", window});
 }
 
+void Display::resize_window(const std::string& window, int width, int height) const {
+    tool({"xdotool", "windowsize", window, std::to_string(width), std::to_string(height)});
+}
+
+std::pair<int, int> Display::window_size(const std::string& window) const {
+    int width = -1;
+    int height = -1;
+    for (const std::string& line :
+         split_lines(tool({"xdotool", "getwindowgeometry", "--shell", window}).out)) {
+        if (line.rfind("WIDTH=", 0) == 0) {
+            width = std::stoi(line.substr(6));
+        } else if (line.rfind("HEIGHT=", 0) == 0) {
+            height = std::stoi(line.substr(7));
+        }
+    }
+    return {width, height};
+}
+
+std::string Display::window_property(const std::string& window, const std::string& property) const {
+    const CommandResult result = tool({"xprop", "-id", window, property});
+    return result.out.find('=') == std::string::npos ? "" : result.out;
+}
+
 namespace {
 std::unique_ptr<Display>& shared_display() {
     static std::unique_ptr<Display> instance;
@@ -285,15 +308,16 @@ std::string quarvel_binary() {
     return QUARVEL_BINARY;
 }
 
-App::App(const Env& extra)
-    : process_([] { return std::vector<std::string>{quarvel_binary()}; }(),
-               [&extra] {
-                   Env env = display().env();
-                   env.insert(env.end(), extra.begin(), extra.end());
-                   return env;
-               }(),
-               // The tests' own offscreen setting must not reach the program.
-               std::vector<std::string>{"QT_QPA_PLATFORM"}) {}
+App::App(const Env& extra, const std::string& binary)
+    : process_(
+          std::vector<std::string>{binary},
+          [&extra] {
+              Env env = display().env();
+              env.insert(env.end(), extra.begin(), extra.end());
+              return env;
+          }(),
+          // The tests' own offscreen setting must not reach the program.
+          std::vector<std::string>{"QT_QPA_PLATFORM"}) {}
 
 std::string App::wait_window(std::chrono::milliseconds timeout) {
     wait_until(
@@ -306,6 +330,18 @@ std::string App::wait_window(std::chrono::milliseconds timeout) {
         },
         timeout, 50ms);
     return window_;
+}
+
+std::string App::no_window_reason() {
+    const std::optional<int> code = process_.wait_exit(0ms);
+    if (!code) {
+        return "quarvel runs but shows no single visible window";
+    }
+    if (*code == 0) {
+        return "quarvel ended at once with 0: another instance holds the machine's "
+               "single-instance lock";
+    }
+    return "quarvel ended with exit code " + std::to_string(*code);
 }
 
 std::string App::caption() const {

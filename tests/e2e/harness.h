@@ -79,6 +79,12 @@ class Display {
     void focus(const std::string& window) const;
     // Asks the window manager to close the window, as its close button does.
     void close_window(const std::string& window) const;
+    // Asks for a new size of the window, as dragging its border does.
+    void resize_window(const std::string& window, int width, int height) const;
+    // Width and height of the window, as the X server has it.
+    std::pair<int, int> window_size(const std::string& window) const;
+    // The text in which xprop shows one property of the window ("" when it is not set).
+    std::string window_property(const std::string& window, const std::string& property) const;
 
   private:
     CommandResult tool(std::vector<std::string> argv) const;
@@ -103,11 +109,15 @@ std::string quarvel_binary();
 // One run of quarvel on the test's display.
 class App {
   public:
-    explicit App(const Env& extra = {});
+    // Starts `binary` (the build's quarvel unless given) with the display's environment plus
+    // `extra`.
+    explicit App(const Env& extra = {}, const std::string& binary = quarvel_binary());
 
     Child& process() { return process_; }
     // Waits for its one visible window; empty when none appeared within `timeout`.
     std::string wait_window(std::chrono::milliseconds timeout = 20s);
+    // Why wait_window() found no window, for a test's failure message.
+    std::string no_window_reason();
     // The window found by wait_window().
     const std::string& window() const { return window_; }
     std::string caption() const;

@@ -319,6 +319,11 @@ TEST_F(PanelTest, StartTicksOneIntervalAfterEachPressUntilStop) {
     const std::size_t changes = log.at_ms.size();
     QTest::qWait(static_cast<int>(2 * interval));
     EXPECT_EQ(log.at_ms.size(), changes) << "a tick came after Stop";
+
+    // The alternation runs on across Start and Stop.
+    const std::size_t telegrams = changes - 1;  // the last change was Stop's
+    QTest::mouseClick(form->Button4, Qt::LeftButton);
+    EXPECT_EQ(caption(), title_with(telegrams % 2 == 0 ? " /" : " \\"));
 }
 
 TEST_F(PanelTest, IntervalZeroNeverTicksButStartStillDisablesSingle) {
