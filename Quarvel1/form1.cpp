@@ -30,6 +30,7 @@ bool activityToggle = true;
 std::string programTitle;
 TForm1* Form1 = nullptr;
 quarvel::Clock telegram_clock = quarvel::local_wall_clock;
+int server_port = 4099;
 
 namespace {
 
@@ -122,7 +123,8 @@ TForm1::TForm1(QWidget* parent)
         build_controls();
         ZComm1 = make_zcomm1(this);
         Timer1->setInterval(quarvel::interval_from_environment(std::getenv("INTERVAL")));
-        // hook: server start (ServerSocket listens on 4099)
+        ServerSocket->setPort(server_port);
+        ServerSocket->setActive(true);
         Timer1->clearOnTimer();
         config_serial::committedSettings = config_serial::kDefaultSettings;
         scan_ports();
@@ -185,6 +187,14 @@ void TForm1::build_controls() {
     ListBox_Avail = hidden_list(this, 41);
 
     Timer1 = new quarvel::RepeatTimer(this);
+
+    // Not listening yet: the constructor starts it once INTERVAL has been read.
+    ServerSocket = new net::TServerSocket(this);
+    ServerSocket->setPort(4099);
+    ServerSocket->OnClientError = [this](QObject* Sender, net::TCustomWinSocket* Socket,
+                                         net::TErrorEvent ErrorEvent, int& ErrorCode) {
+        ServerSocketClientError(Sender, Socket, ErrorEvent, ErrorCode);
+    };
     name_controls();
     place_tab_order();
 }
@@ -219,6 +229,7 @@ void TForm1::name_controls() {
                                                       {RadioButton1, "RadioButton1"},
                                                       {RadioButton2, "RadioButton2"},
                                                       {RadioButton3, "RadioButton3"},
+                                                      {ServerSocket, "ServerSocket"},
                                                       {ListBox_Ports, "ListBox_Ports"},
                                                       {ListBox_Avail, "ListBox_Avail"}};
     for (const auto& [control, name] : names) {
@@ -262,7 +273,9 @@ void TForm1::FormClose(QObject* /*Sender*/) {
     if (ZComm1->Connected() != 0) {
         ZComm1->CloseConnection();
     }
-    // hook: FormClose deactivates ServerSocket when Active
+    if (ServerSocket->Active()) {
+        ServerSocket->setActive(false);
+    }
 }
 
 void TForm1::Timer1Timer(QObject* /*Sender*/) {
@@ -293,7 +306,9 @@ void TForm1::single_shot() {
     if (ZComm1->Connected() != 0) {
         ZComm1->WriteComm(telegramBuffer.data(), static_cast<std::int32_t>(telegramBuffer.size()));
     }
-    // hook: ServerSocketWrite (ServerSocketWrite(telegramBuffer) when ServerSocket is Active)
+    if (ServerSocket->Active()) {
+        ServerSocketWrite(telegramBuffer.c_str());
+    }
 }
 
 void TForm1::Button4Click(QObject* /*Sender*/) {
@@ -323,13 +338,16 @@ void TForm1::RadioButton3Click(QObject* /*Sender*/) {
     }
 }
 
-void TForm1::ServerSocketClientError(QObject* /*Sender*/, QObject* /*Socket*/, int /*ErrorEvent*/,
-                                     int& ErrorCode) {
+void TForm1::ServerSocketClientError(QObject* /*Sender*/, net::TCustomWinSocket* Socket,
+                                     net::TErrorEvent ErrorEvent, int& ErrorCode) {
+    if (ErrorEvent == net::eeConnect) {
+        Socket->close();
+    }
     ErrorCode = 0;
 }
 
-void TForm1::ServerSocketWrite(const char* /*text*/) {
-    // hook: ServerSocketWrite sends the text to every connected client
+void TForm1::ServerSocketWrite(const char* text) {
+    net::write_to_every_client(*ServerSocket, text);
 }
 
 void TForm1::FormActivate(QObject* /*Sender*/) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "Quarvel1/telegram.h"
+#include "net/server_socket.h"
 
 class QLabel;
 class QLineEdit;
@@ -49,7 +50,7 @@ class TForm1 : public QWidget {
     QRadioButton* RadioButton1;
     QRadioButton* RadioButton2;
     QRadioButton* RadioButton3;
-    // hook: ServerSocket
+    net::TServerSocket* ServerSocket;
     QListWidget* ListBox_Ports;
     QListWidget* ListBox_Avail;
 
@@ -73,8 +74,10 @@ class TForm1 : public QWidget {
     void RadioButton1Click(QObject* Sender);
     void RadioButton2Click(QObject* Sender);
     void RadioButton3Click(QObject* Sender);
-    // Absorbs an error of a client connection: clearing the code means nothing is raised.
-    void ServerSocketClientError(QObject* Sender, QObject* Socket, int ErrorEvent, int& ErrorCode);
+    // Absorbs an error of a client connection: closes it on a connect error, and clears the code
+    // so that nothing is raised.
+    void ServerSocketClientError(QObject* Sender, net::TCustomWinSocket* Socket,
+                                 net::TErrorEvent ErrorEvent, int& ErrorCode);
     // Sends the NUL-terminated telegram to every connected client.
     void ServerSocketWrite(const char* text);
     // First activation: programTitle, application title and caption from the executable's name.
@@ -105,3 +108,4 @@ extern bool activityToggle;                    // true at start: the next mark i
 extern std::string programTitle;               // empty until the first activation
 extern TForm1* Form1;                          // the main window while it exists
 extern quarvel::Clock telegram_clock;          // local_wall_clock; tests fix it
+extern int server_port;                        // 4099; tests of the window pick their own

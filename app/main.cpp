@@ -7,6 +7,7 @@
 #include "app/application.h"
 #include "config_serial/form4.h"
 #include "platform/instance_guard.h"
+#include "platform/open_files_limit.h"
 
 int main(int argc, char** argv) {
     platform::InstanceGuard guard("Quarvel");
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
         // Not knowing whether another instance runs is no reason to refuse the operator a panel.
         std::fprintf(stderr, "quarvel: single-instance check failed: %s\n", guard.error().c_str());
     }
+
+    // A thousand clients need more descriptors than the usual soft limit of 1024; failing to raise
+    // it only lowers how many clients fit.
+    platform::raise_open_files_limit();
 
     app::Application application(argc, argv);
     QCoreApplication::setApplicationName(QString::fromStdString(

@@ -74,9 +74,9 @@ class ApplySettings : public testing::Test {
     void expect_link_to(const config_test::Pty& pty, const config_test::Pty* other) {
         const std::string text = "$PXTQSSB,probe*00\r\n";
         ASSERT_NE(comm.WriteComm(text.data(), static_cast<std::int32_t>(text.size())), 0);
-        EXPECT_EQ(pty.drain(), text);
+        EXPECT_EQ(pty.read_line(), text);
         if (other != nullptr) {
-            EXPECT_EQ(other->drain(100), "");
+            EXPECT_EQ(other->read_line(100), "");
         }
     }
 

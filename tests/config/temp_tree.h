@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -70,18 +71,24 @@ class Pty {
     int master() const { return master_; }
     int slave() const { return slave_; }
 
-    // Bytes that reached the master side within `timeout_ms` of quiet (a bound, not a
-    // measurement): waits for the first byte, then takes whatever follows.
-    std::string drain(int timeout_ms = 2000) const {
+    // Bytes that reached the master side: everything up to and including the first CR LF,
+    // or whatever came before `timeout_ms` ran out (a bound, not a measurement).
+    std::string read_line(int timeout_ms = 5000) const {
         std::string bytes;
-        pollfd pfd{master_, POLLIN, 0};
-        while (::poll(&pfd, 1, bytes.empty() ? timeout_ms : 50) > 0) {
-            char buffer[256];
-            const ssize_t n = ::read(master_, buffer, sizeof buffer);
-            if (n <= 0) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (!bytes.ends_with("\r\n")) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd pfd{master_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) {
                 break;
             }
-            bytes.append(buffer, static_cast<std::size_t>(n));
+            char c = 0;
+            if (::read(master_, &c, 1) != 1) {
+                break;
+            }
+            bytes.push_back(c);
         }
         return bytes;
     }

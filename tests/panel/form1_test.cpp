@@ -50,12 +50,14 @@ class PanelTest : public ::testing::Test {
         programTitle.clear();
         telegramBuffer.clear();
         telegram_clock = [] { return quarvel::LocalTime{14, 5, 9, 123}; };
+        server_port = 0;  // 4099 belongs to the end-to-end test named for it
     }
 
     void TearDown() override {
         form.reset();
         unsetenv("INTERVAL");
         telegram_clock = quarvel::local_wall_clock;
+        server_port = 4099;
     }
 
     void activate() {
