@@ -1,8 +1,12 @@
 // "Config." as a user meets it: the real binary on a private X server, a socat pair
-// offered through QUARVEL_SERIALCOMM, the dialog driven with the keyboard through xdotool.
+// offered through QUARVEL_SERIALCOMM, the dialog driven with the keyboard through xdotool,
+// and a TCP client of its server on 4099 beside the serial line.
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -43,7 +47,7 @@ bool is_telegram(const std::string& line) {
     return std::stoul(line.substr(star + 1, 2), nullptr, 16) == sum;
 }
 
-// Lines read from `fd` until `count` complete ones arrived or `timeout` passed.
+// The first `count` complete lines read from `fd`, or fewer when `timeout` passed first.
 std::vector<std::string> read_lines(int fd, std::size_t count, std::chrono::milliseconds timeout) {
     std::string bytes;
     std::vector<std::string> lines;
@@ -65,6 +69,9 @@ std::vector<std::string> read_lines(int fd, std::size_t count, std::chrono::mill
             return lines.size() >= count;
         },
         timeout, 5ms);
+    if (lines.size() > count) {
+        lines.resize(count);
+    }
     return lines;
 }
 
@@ -78,13 +85,34 @@ std::string window_named(e2e::App& app, const std::string& name) {
     return {};
 }
 
+// A TCP client of the running panel's server (loopback, port 4099); -1 when none answers.
+int connect_to_panel() {
+    int fd = -1;
+    e2e::wait_until(
+        [&] {
+            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(4099);
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+                return true;
+            }
+            ::close(fd);
+            fd = -1;
+            return false;
+        },
+        10s, 50ms);
+    return fd;
+}
+
 void keys(const std::vector<std::string>& names) {
     std::vector<std::string> argv{"xdotool", "key", "--delay", "30"};
     argv.insert(argv.end(), names.begin(), names.end());
     ASSERT_EQ(e2e::run_command(argv, e2e::display().env()).code, 0);
 }
 
-TEST(ConfigEndToEnd, PickedPortReceivesEveryTelegram) {
+TEST(ConfigEndToEnd, PickedPortAndPort4099ClientReceiveTheSameTelegrams) {
     e2e::display().start_window_manager();
     config_test::TempTree tree;
     const auto map = tree.dir("ports");
@@ -102,6 +130,8 @@ TEST(ConfigEndToEnd, PickedPortReceivesEveryTelegram) {
 
     e2e::App app(e2e::Env{{"QUARVEL_SERIALCOMM", map.string()}, {"INTERVAL", "100"}});
     ASSERT_FALSE(app.wait_window().empty()) << "no window";
+    const int tcp = connect_to_panel();
+    ASSERT_GE(tcp, 0) << "no server on 4099";
 
     app.click(kConfigX, kButtonsY);
     std::string dialog;
@@ -122,20 +152,24 @@ TEST(ConfigEndToEnd, PickedPortReceivesEveryTelegram) {
     ASSERT_EQ(lines.size(), 1u) << "nothing arrived on the serial line";
     EXPECT_TRUE(is_telegram(lines[0])) << lines[0];
     EXPECT_TRUE(lines[0].starts_with("$PXTQSSB,")) << lines[0];
+    EXPECT_EQ(read_lines(tcp, 1, 10s), lines) << "the TCP client got other bytes";
 
     app.click(kStartX, kButtonsY);
     lines = read_lines(far, 3, 20s);
+    const auto tcp_lines = read_lines(tcp, 3, 20s);
     app.click(kStopX, kButtonsY);
     ASSERT_EQ(lines.size(), 3u);
     for (const auto& line : lines) {
         EXPECT_TRUE(is_telegram(line)) << line;
     }
+    EXPECT_EQ(tcp_lines, lines);
 
     e2e::display().close_window(app.window());
     const auto code = app.process().wait_exit(30s);
     ASSERT_TRUE(code.has_value());
     EXPECT_EQ(*code, 0);
     ::close(far);
+    ::close(tcp);
 }
 
 }  // namespace
