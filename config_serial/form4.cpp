@@ -39,11 +39,11 @@ QPushButton* make_button(const QString& text, QWidget* parent) {
     return button;
 }
 
-void select(QComboBox* box, SettingsList list) {
+void select_committed(QComboBox* box, SettingsList list) {
     box->setCurrentIndex(config_serial::item_for(list, config_serial::committedSettings));
 }
 
-void pick(QComboBox* box, SettingsList list) {
+void store_pick(QComboBox* box, SettingsList list) {
     config_serial::apply_pick(list, box->currentIndex(), config_serial::pendingSettings);
 }
 
@@ -140,27 +140,27 @@ void TForm4::FormActivate(QObject*) {
     ComboBox1->clear();
     ComboBox1->addItems(avail_items_ ? avail_items_() : QStringList{});
     config_serial::pendingSettings = config_serial::committedSettings;
-    select(ComboBox1, SettingsList::Port);
-    select(ComboBox2, SettingsList::BaudRate);
-    select(ComboBox3, SettingsList::Parity);
-    select(ComboBox4, SettingsList::DataBits);
-    select(ComboBox5, SettingsList::StopBits);
+    select_committed(ComboBox1, SettingsList::Port);
+    select_committed(ComboBox2, SettingsList::BaudRate);
+    select_committed(ComboBox3, SettingsList::Parity);
+    select_committed(ComboBox4, SettingsList::DataBits);
+    select_committed(ComboBox5, SettingsList::StopBits);
 }
 
 void TForm4::ComboBox1Change(QObject*) {
-    pick(ComboBox1, SettingsList::Port);
+    store_pick(ComboBox1, SettingsList::Port);
 }
 void TForm4::ComboBox2Change(QObject*) {
-    pick(ComboBox2, SettingsList::BaudRate);
+    store_pick(ComboBox2, SettingsList::BaudRate);
 }
 void TForm4::ComboBox3Change(QObject*) {
-    pick(ComboBox3, SettingsList::Parity);
+    store_pick(ComboBox3, SettingsList::Parity);
 }
 void TForm4::ComboBox4Change(QObject*) {
-    pick(ComboBox4, SettingsList::DataBits);
+    store_pick(ComboBox4, SettingsList::DataBits);
 }
 void TForm4::ComboBox5Change(QObject*) {
-    pick(ComboBox5, SettingsList::StopBits);
+    store_pick(ComboBox5, SettingsList::StopBits);
 }
 
 void TForm4::Button1Click(QObject*) {
