@@ -19,6 +19,10 @@
 #include "Quarvel1/title.h"
 #include "Quarvel1/up_down.h"
 #include "ZComm/zcomm.h"
+#include "config_serial/apply_settings.h"
+#include "config_serial/form4.h"
+#include "config_serial/port_scan.h"
+#include "config_serial/serial_settings.h"
 
 std::string telegramBuffer;
 quarvel::ReferenceFrame selectedFrame = quarvel::ReferenceFrame::Bow;
@@ -122,8 +126,8 @@ TForm1::TForm1(QWidget* parent)
         ServerSocket->setPort(server_port);
         ServerSocket->setActive(true);
         Timer1->clearOnTimer();
-        // hook: committedSettings defaults
-        // hook: port scan (fills ListBox_Avail)
+        config_serial::committedSettings = config_serial::kDefaultSettings;
+        scan_ports();
     } catch (...) {
         // The destructor does not run for a failed construction: Form1 must not dangle.
         Form1 = nullptr;
@@ -193,6 +197,17 @@ void TForm1::build_controls() {
     };
     name_controls();
     place_tab_order();
+}
+
+void TForm1::scan_ports() {
+    std::vector<std::string> candidates;
+    for (int i = 0; i < ListBox_Ports->count(); ++i) {
+        candidates.push_back(ListBox_Ports->item(i)->text().toStdString());
+    }
+    ListBox_Avail->clear();
+    for (const auto& name : config_serial::scan_system_ports(candidates)) {
+        ListBox_Avail->addItem(QString::fromStdString(name));
+    }
 }
 
 // The names that the code uses, for test output and for tools that look into the window.
@@ -279,7 +294,8 @@ void TForm1::Button2Click(QObject* /*Sender*/) {
 }
 
 void TForm1::Button3Click(QObject* /*Sender*/) {
-    // hook: Button3Click shows Form4 and applies its outcome to ZComm1
+    Form4->exec();
+    config_serial::apply_settings_outcome(*ZComm1, *ListBox_Avail);
 }
 
 void TForm1::single_shot() {

@@ -92,6 +92,8 @@ class TForm1 : public QWidget {
     void build_controls();
     void name_controls();
     void place_tab_order();
+    // Fills ListBox_Avail with the ports of this machine found among ListBox_Ports.
+    void scan_ports();
     bool activated_ = false;
 };
 

@@ -5,6 +5,7 @@
 #include "Quarvel1/form1.h"
 #include "Quarvel1/title.h"
 #include "app/application.h"
+#include "config_serial/form4.h"
 #include "platform/instance_guard.h"
 #include "platform/open_files_limit.h"
 
@@ -29,7 +30,8 @@ int main(int argc, char** argv) {
 
     return app::run_windows(application, [] {
         auto main_window = std::make_unique<TForm1>();
-        // hook: Form4 (the serial settings dialog, created hidden after the main window)
+        // Owned by the main window, so that it opens above that stay-on-top window.
+        Form4 = new TForm4(items_of(main_window->ListBox_Avail), main_window.get());
         return main_window;
     });
 }

@@ -11,6 +11,7 @@
 
 #include <cerrno>
 
+#include "platform/port_map.h"
 #include "platform/serial_termios2.h"
 
 namespace platform {
@@ -51,7 +52,9 @@ bool SerialPort::open(const std::string& path) {
         errno = EBUSY;
         return fail("open");
     }
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    // "\\.\COM3" names a port of the map; a plain path is opened as it is.
+    const std::string device = device_path_for(path);
+    const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         return fail("open");
     }

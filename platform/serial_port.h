@@ -15,7 +15,7 @@
 namespace platform {
 
 // The call that failed and its errno.
-struct SysError {
+struct SerialError {
     const char* call = "";
     int error = 0;
 };
@@ -37,7 +37,7 @@ class SerialPort {
     void close();
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
-    const SysError& last_error() const { return error_; }
+    const SerialError& last_error() const { return error_; }
 
     // The line as a device-control record; members termios cannot hold are the last ones set.
     bool get_state(Dcb& dcb);
@@ -73,7 +73,7 @@ class SerialPort {
     void take_counters();
 
     int fd_ = -1;
-    SysError error_;
+    SerialError error_;
     TermiosImage image_;
     Dcb remembered_;
     CommTimeouts timeouts_;

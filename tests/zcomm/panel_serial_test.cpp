@@ -21,7 +21,12 @@ class PanelSerialTest : public testing::Test {
     void SetUp() override {
         ASSERT_TRUE(pty.ok());
         telegramBuffer.clear();
+        server_port = 0;  // 4099 belongs to the end-to-end test named for it
         form = std::make_unique<TForm1>();
+    }
+    void TearDown() override {
+        form.reset();
+        server_port = 4099;
     }
 
     Pty pty;
