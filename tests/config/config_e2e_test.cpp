@@ -128,7 +128,9 @@ TEST(ConfigEndToEnd, PickedPortAndPort4099ClientReceiveTheSameTelegrams) {
     const int far = ::open(far_end.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(far, 0);
 
-    e2e::App app(e2e::Env{{"QUARVEL_SERIALCOMM", map.string()}, {"INTERVAL", "100"}});
+    // The machine's own network, so that this test's client reaches the program's port 4099.
+    e2e::App app(e2e::Env{{"QUARVEL_SERIALCOMM", map.string()}, {"INTERVAL", "100"}},
+                 e2e::quarvel_binary(), e2e::Network::machine());
     ASSERT_FALSE(app.wait_window().empty()) << "no window";
     const int tcp = connect_to_panel();
     ASSERT_GE(tcp, 0) << "no server on 4099";
