@@ -7,7 +7,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDeadlineTimer>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -87,18 +86,6 @@ TEST(Form1Wiring, StartsWithDefaultsAndTheScannedPorts) {
 }  // namespace
 
 namespace {
-
-// Runs the event loop until `done` holds; false when `timeout_ms` passed first.
-bool wait_for(const std::function<bool()>& done, int timeout_ms = 5000) {
-    QDeadlineTimer deadline(timeout_ms);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 // A modal box found as the active modal window, recorded, then dismissed with its OK.
 class BoxCatcher {
@@ -193,7 +180,7 @@ TEST(ConfigButton, OperatorSessionsDriveThePort) {
         } else if (was_open) {
             const std::uint32_t queued = form->ZComm1->GetQCountIn();
             ASSERT_EQ(::write(ptys.at(open_port)->master(), "probe", 5), 5);
-            ASSERT_TRUE(wait_for([&] { return form->ZComm1->GetQCountIn() >= queued + 5; }));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return form->ZComm1->GetQCountIn() >= queued + 5; }));
         }
         boxes.seen.clear();
 

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 #include <cstdlib>
@@ -16,7 +17,6 @@
 namespace {
 
 using panel_test::MessageBoxCatcher;
-using panel_test::wait_for;
 
 // Stands for any handler that fails: its event handling throws.
 class ThrowingObject : public QObject {
@@ -62,14 +62,14 @@ TEST(ErrorReport, HandlerFailureIsShownAndTheProgramGoesOn) {
         ThrowingObject failing;
         // Posted, so that it travels the event loop like a click or a tick.
         QCoreApplication::postEvent(&failing, new QEvent(row.type));
-        ASSERT_TRUE(wait_for([&] { return catcher.shown().seen; }));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return catcher.shown().seen; }));
         EXPECT_EQ(catcher.shown().title, "Reporttitle");
         EXPECT_EQ(catcher.shown().text, row.text);
         EXPECT_EQ(catcher.shown().icon, QMessageBox::Critical);
 
         CountingObject next;
         QCoreApplication::postEvent(&next, new QEvent(QEvent::User));
-        EXPECT_TRUE(wait_for([&] { return next.delivered == 1; }));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return next.delivered == 1; }));
     }
 }
 

@@ -24,7 +24,6 @@
 
 namespace {
 
-using panel_test::wait_for;
 using quarvel::ReferenceFrame;
 
 std::string executable_title() {
@@ -63,7 +62,7 @@ class PanelTest : public ::testing::Test {
     void activate() {
         form->activateWindow();
         ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
-        ASSERT_TRUE(wait_for([] { return !programTitle.empty(); }));
+        ASSERT_TRUE(QTest::qWaitFor([] { return !programTitle.empty(); }));
     }
 
     QString caption() const { return form->windowTitle(); }
@@ -301,7 +300,7 @@ TEST_F(PanelTest, StartTicksOneIntervalAfterEachPressUntilStop) {
     QTest::qWait(static_cast<int>(interval / 2));
     const qint64 second_press = log.clock.elapsed();
     QTest::mouseClick(form->Button1, Qt::LeftButton);  // restarts the countdown
-    ASSERT_TRUE(wait_for([&] { return log.at_ms.size() >= 3; }));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.at_ms.size() >= 3; }));
     // Tick n is due n intervals after the second press and never comes earlier; 2 ms allow for
     // the ms rounding of the two clocks. A first tick one interval after the first press would
     // come half an interval too early.

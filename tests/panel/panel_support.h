@@ -1,29 +1,13 @@
-// Helpers shared by the window tests: waiting on the event loop with a timeout, and catching the
-// message box that the standard error report opens.
+// Shared by the window tests: catching the message box that the standard error report opens.
 #pragma once
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QMessageBox>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
-#include <QtTest/QTest>
-#include <functional>
 
 namespace panel_test {
-
-// Runs the event loop until `done` holds or `timeout_ms` has passed; answers whether it held.
-inline bool wait_for(const std::function<bool()>& done, int timeout_ms = 5000) {
-    QDeadlineTimer deadline(timeout_ms);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QTest::qWait(5);
-    }
-    return true;
-}
 
 // What an error report showed.
 struct ShownBox {
