@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "config_serial/serial_settings.h"
@@ -133,7 +134,11 @@ void TForm4::build_layout() {
 
 void TForm4::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    FormActivate(this);
+    // A spontaneous show is the window system restoring a minimised dialog, not a new showing:
+    // the operator's picks stay.
+    if (!event->spontaneous()) {
+        FormActivate(this);
+    }
 }
 
 void TForm4::FormActivate(QObject*) {

@@ -59,14 +59,18 @@ bool SerialPort::open(const std::string& path) {
         return fail("open");
     }
     // flock first: it is the test that fails for a second opener, root included, and failing it
-    // must leave the holder's terminal as it was. TIOCEXCL then keeps out openers that do not
-    // flock, except root; between open and the two of them another opener may slip in, which
-    // nothing on Linux closes.
+    // must leave the holder's terminal as it was. A holder that marked the terminal exclusive
+    // without flock keeps out everyone but root; root sees the mark through TIOCGEXCL and keeps
+    // off too. TIOCEXCL then keeps out openers that do not flock, except root; between open and
+    // these another opener may slip in, which nothing on Linux closes.
     TermiosImage image;
     int err = 0;
+    int held = 0;
     const char* call = "flock";
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         err = errno;
+    } else if (call = "ioctl(TIOCGEXCL)"; ioctl(fd, TIOCGEXCL, &held) == 0 && held != 0) {
+        err = EBUSY;  // older kernels without TIOCGEXCL cannot tell; the open goes on there
     } else if (call = "ioctl(TIOCEXCL)"; ioctl(fd, TIOCEXCL) != 0) {
         err = errno;
     } else if (call = "ioctl(TCGETS2)"; (err = read_termios2(fd, image)) != 0) {

@@ -37,6 +37,9 @@ std::string_view refusal(const Dcb& dcb) {
     if (dcb.StopBits == 1 && dcb.ByteSize != 5) {
         return "one and a half stop bits exist only with 5 data bits";
     }
+    if (dcb.StopBits == 2 && dcb.ByteSize == 5) {
+        return "with 5 data bits the line sends one and a half stop bits, not two";
+    }
     if (dcb.fBinary == 0) {
         return "only binary transfers are supported";
     }

@@ -11,7 +11,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTimer>
+#include <cerrno>
 #include <optional>
+#include <system_error>
 
 #include "ZComm/zcomm.h"
 #include "config_serial/port_scan.h"
@@ -202,7 +204,9 @@ TEST_P(OpenFailure, WarnsWithThePortClosedThenForgetsThePort) {
     EXPECT_EQ(warnings[0].port_index_while_shown, 2);  // reset only once dismissed
     EXPECT_EQ(committedSettings, (SerialSettings{0, 4800, 2, 4, 0}));
     if (!GetParam().held_by_another) {
-        EXPECT_TRUE(warnings[0].detail.contains("No such file"))
+        // The system's reason, in the operator's language.
+        EXPECT_TRUE(warnings[0].detail.contains(
+            QString::fromStdString(std::generic_category().message(ENOENT))))
             << warnings[0].detail.toStdString();
     }
     if (holder >= 0) {

@@ -227,6 +227,19 @@ TEST_F(Form4Test, PortListIsRefilledAtEachShowing) {
     EXPECT_EQ(form.ComboBox1->currentText(), "Fechar");
 }
 
+// Restoring a minimised dialog (it goes down with the main window) is no new showing.
+TEST_F(Form4Test, PicksSurviveMinimiseAndRestore) {
+    form.show();
+    pick(2, 7);
+    pick(1, 2);
+    form.setWindowState(Qt::WindowMinimized);
+    form.setWindowState(Qt::WindowNoState);
+    EXPECT_EQ(shown(), (QStringList{"COM3", "115200", "Nenhuma", "8", "1"}));
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_EQ(SettingsChange, PortChanged | LineChanged);
+    EXPECT_EQ(committedSettings, (SerialSettings{2, 115200, 0, 4, 0}));
+}
+
 TEST_F(Form4Test, EnterDoesNotCommit) {
     form.show();
     pick(2, 7);

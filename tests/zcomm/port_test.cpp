@@ -1,6 +1,7 @@
 // The component on a real pseudo-terminal: what the line holds, bytes both ways, exclusive use,
 // failures to open, a vanishing line, and nothing left behind after many connections.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -251,6 +252,20 @@ TEST_F(PortTest, ASecondOpenerIsRefused) {
     EXPECT_EQ(pty.receive(1), "k");
     comm.CloseConnection();
     EXPECT_NE(other.OpenConnection(), 0) << "free again after close";
+}
+
+// Another program's exclusive mark without a lock: root passes it at open and must still keep off.
+TEST_F(PortTest, APortAnotherProgramHoldsExclusivelyIsRefused) {
+    ASSERT_EQ(ioctl(pty.slave(), TIOCEXCL), 0);
+    EXPECT_EQ(comm.OpenConnection(), 0);
+    EXPECT_EQ(comm.Connected(), 0);
+    EXPECT_EQ(comm.comm_thread(), nullptr);
+    int held = 0;
+    ASSERT_EQ(ioctl(pty.slave(), TIOCGEXCL, &held), 0);
+    EXPECT_NE(held, 0) << "the holder keeps its mark";
+
+    ASSERT_EQ(ioctl(pty.slave(), TIOCNXCL), 0);
+    EXPECT_NE(comm.OpenConnection(), 0) << "free once the holder lets go";
 }
 
 TEST(PortOpen, FailuresChangeNothing) {

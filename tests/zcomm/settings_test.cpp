@@ -306,6 +306,8 @@ TEST(DeviceControl, RefusedSettings) {
         {"1.5 stop bits with 8 data bits", [](TZComm& c) { c.StopBits = stop1x5; }},
         {"1.5 stop bits with 6 data bits",
          [](TZComm& c) { c.StopBits = stop1x5, c.DataBits = databits6; }},
+        {"2 stop bits with 5 data bits (the line would send 1.5)",
+         [](TZComm& c) { c.StopBits = stop2, c.DataBits = databits5; }},
         {"DSR flow control (DTR handshake)", [](TZComm& c) { c.DSRFlowCtl = true; }},
         {"DSR sensitivity", [](TZComm& c) { c.DSRSensitive = true; }},
         {"a rate of 0", [](TZComm& c) { c.BaudRate = 0; }},
