@@ -24,7 +24,10 @@ int main(int argc, char** argv) {
     // it only lowers how many clients fit.
     platform::raise_open_files_limit();
 
-    app::Application application(argc, argv);
+    // The program reads no command-line options, so the toolkit sees only the program's name:
+    // it would otherwise take its own (a window title, a geometry, a style sheet file) from them.
+    int toolkit_argc = argc > 0 ? 1 : 0;
+    app::Application application(toolkit_argc, argv);
     QCoreApplication::setApplicationName(QString::fromStdString(
         quarvel::default_application_title(argc > 0 && argv[0] != nullptr ? argv[0] : "")));
 

@@ -353,9 +353,14 @@ std::vector<std::string> command_in(const Network& network, const std::string& b
 
 }  // namespace
 
-App::App(const Env& extra, const std::string& binary, Network network)
+App::App(const Env& extra, const std::string& binary, Network network,
+         const std::vector<std::string>& arguments)
     : process_(
-          command_in(network, binary),
+          [&] {
+              std::vector<std::string> command = command_in(network, binary);
+              command.insert(command.end(), arguments.begin(), arguments.end());
+              return command;
+          }(),
           [&extra] {
               Env env = display().env();
               env.insert(env.end(), extra.begin(), extra.end());

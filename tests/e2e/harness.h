@@ -127,9 +127,9 @@ struct Network {
 class App {
   public:
     // Starts `binary` (the build's quarvel unless given) with the display's environment plus
-    // `extra`, in the network namespace `network`.
+    // `extra`, in the network namespace `network`, with `arguments` after the binary's name.
     explicit App(const Env& extra = {}, const std::string& binary = quarvel_binary(),
-                 Network network = Network::own());
+                 Network network = Network::own(), const std::vector<std::string>& arguments = {});
 
     Child& process() { return process_; }
     // Waits for its one visible window; empty when none appeared within `timeout`.

@@ -40,18 +40,24 @@ TEST(PanelEndToEnd, CaptionIsQuarvelUntilActivatedThenTheBaseName) {
     struct Row {
         const char* name;
         std::string binary;
+        std::vector<std::string> arguments;
         std::string title;
     };
     const Row rows[] = {
-        {"as built", e2e::quarvel_binary(), base_name()},
-        {"dotted copy", copy.string(), "probe.test"},
+        {"as built", e2e::quarvel_binary(), {}, base_name()},
+        {"dotted copy", copy.string(), {}, "probe.test"},
+        // The program takes no options; the toolkit must not take its own from the command line.
+        {"toolkit's title option ignored",
+         e2e::quarvel_binary(),
+         {"-qwindowtitle", "Intruder", "-title", "Intruder"},
+         base_name()},
     };
     // Without a window manager nothing activates the window until we give it the focus, so the
     // caption it was mapped with stays visible for as long as we look.
     e2e::display().stop_window_manager();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        e2e::App app({}, row.binary);
+        e2e::App app({}, row.binary, e2e::Network::own(), row.arguments);
         ASSERT_FALSE(app.wait_window().empty()) << app.no_window_reason();
         EXPECT_EQ(app.caption(), "Quarvel");
         e2e::display().focus(app.window());

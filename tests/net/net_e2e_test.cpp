@@ -7,11 +7,14 @@
 #include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +158,47 @@ std::string message_box_text(const std::string& window, const std::string& wante
         text = e2e::run_command({QUARVEL_CLIPBOARD_PROBE, "--selection"}, env).out;
     }
     return text;
+}
+
+// The soft and hard limits of open files of a running process, from /proc; {0, 0} if unreadable.
+std::pair<std::string, std::string> open_files_limits(pid_t pid) {
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    for (std::string line; std::getline(limits, line);) {
+        if (line.rfind("Max open files", 0) == 0) {
+            std::istringstream fields(line.substr(std::string("Max open files").size()));
+            std::pair<std::string, std::string> soft_hard;
+            fields >> soft_hard.first >> soft_hard.second;
+            return soft_hard;
+        }
+    }
+    return {"0", "0"};
+}
+
+// Started under the usual soft limit of 1024 descriptors, the program lifts it to the hard
+// limit, or a thousand clients (and its own descriptors) would not fit.
+TEST(NetEndToEnd, StartUpLiftsTheDescriptorLimitForAThousandClients) {
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    constexpr rlim_t kUsualSoftLimit = 1024;
+    if (saved.rlim_max <= kUsualSoftLimit) {
+        GTEST_SKIP() << "the hard limit of open files is only " << saved.rlim_max;
+    }
+    rlimit lowered = saved;
+    lowered.rlim_cur = kUsualSoftLimit;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::unique_ptr<e2e::App> app;
+    try {
+        app = std::make_unique<e2e::App>();
+    } catch (...) {
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+        throw;
+    }
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+
+    ASSERT_FALSE(app->wait_window().empty()) << app->no_window_reason();
+    const auto [soft, hard] = open_files_limits(app->process().pid());
+    EXPECT_EQ(hard, std::to_string(saved.rlim_max));
+    EXPECT_EQ(soft, hard) << "the soft limit stayed where the program found it";
 }
 
 TEST(NetEndToEnd, TakenPortShowsTheBindErrorAndEndsWithZero) {
