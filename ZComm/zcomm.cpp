@@ -200,8 +200,6 @@ std::string TZComm::GetText() {
         return {};
     }
     const auto end = std::find(buffer.begin(), buffer.begin() + n, '\0');
-    // assign() copies the bytes; cppcheck takes it for keeping the iterators.
-    // cppcheck-suppress danglingLifetime
     FLastText.assign(buffer.begin(), end);
     return FLastText;
 }
