@@ -7,7 +7,7 @@ quarvel_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang-14 libclang-rt-14-dev clang-format cppcheck
+  clang-14 libclang-rt-14-dev clang-format
   xvfb xauth xdotool x11-utils openbox wmctrl socat netcat-openbsd
   locales fonts-dejavu-core procps iproute2
   desktop-file-utils appstream dpkg-dev file
